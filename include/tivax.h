@@ -1,0 +1,191 @@
+/*
+ * tivax.h - drive a SAT-CF-e fiscal device from a point-of-sale application.
+ *
+ * Every SAT function sends one request line to the device over its USB
+ * serial link, waits for the answer line, checks it against the request and
+ * returns it as a newly allocated, zero-terminated string.
+ *
+ * Result strings
+ *   Every SAT function returns a string that the caller owns and must release
+ *   with DesalocarString(); never free() or delete it yourself. A SAT function
+ *   never returns NULL. On success the string holds the device's answer line
+ *   ("|"-separated fields, carriage returns removed, no line terminator, the
+ *   first field written as a session number of at least six digits). When the
+ *   call was refused (a NULL argument, see each function), the device could
+ *   not be reached, or the answer did not match the request, the string is
+ *   empty (""): the "invalid result".
+ *
+ * Connection
+ *   The device is found by its USB identity (a ttyACM terminal with vendor id
+ *   0x1d6b, product id 0x0104 and product string "Tivax1") unless a port was
+ *   set with ConfigurarPortaSerial(). Opening a port takes one second. A SAT
+ *   function that finds no open link reconnects and returns the invalid
+ *   result for that call; the next call uses the new link.
+ *
+ * Blocking and threads
+ *   Calls run on the caller's thread and block until the exchange ends.
+ *   Every SAT function except ConsultarSAT waits without limit for the first
+ *   byte of the device's answer; ConsultarSAT gives up after about three
+ *   seconds of silence. SAT functions may be called from several threads:
+ *   whole exchanges are serialised inside the library, so calls wait for one
+ *   another. TivaxlibInit, TivaxlibDeInit and ConfigurarPortaSerial take the
+ *   same lock and may therefore wait for a running call to end.
+ *
+ * Texts are byte strings and are sent as they are, except the sale and
+ * cancellation XML, which are made valid UTF-8 and have every "|" replaced
+ * by "&#x7c;" before they are sent. A sale whose XML breaks the CF-e 0.07
+ * input layout is answered by the library itself, without reaching the
+ * device, with a line of the form
+ *   <session>|06010|1999|Erro no XML: <detail>||
+ */
+#ifndef TIVAX_H
+#define TIVAX_H
+
+#if defined(TIVAX_BUILDING_LIBRARY)
+#define TIVAX_API __attribute__((visibility("default")))
+#else
+#define TIVAX_API
+#endif
+
+#ifdef __cplusplus
+#include <string>
+extern "C" {
+#endif
+
+/* ---- Set-up ---------------------------------------------------------- */
+
+/* Connects to the device: the configured port, or the one found by USB
+ * discovery. Returns 1 when connected, 0 otherwise. A second call after a
+ * successful one returns 1 at once without touching the device. */
+TIVAX_API int TivaxlibInit(void);
+
+/* Closes the link to the device. Always returns 1. Harmless when called
+ * twice; a later TivaxlibInit or SAT function connects again. */
+TIVAX_API int TivaxlibDeInit(void);
+
+/* Sets the serial port path (for example "/dev/ttyACM0") used from now on,
+ * instead of USB discovery, and reconnects through it. Returns 1 when a
+ * non-empty path was stored (whether or not it could be opened: see the
+ * diagnostics on standard error), 0 for NULL or "" (nothing changes). */
+TIVAX_API int ConfigurarPortaSerial(const char *porta);
+
+/* Returns 1 when a device with USB product string "Tivax1" is plugged in,
+ * 0 otherwise. Looks at the system only, not at the link. */
+TIVAX_API int DispositivoConectado(void);
+
+/* Releases a string returned by any function of this library. NULL is
+ * accepted and ignored. */
+TIVAX_API void DesalocarString(char *s);
+
+/* ---- SAT functions --------------------------------------------------- *
+ * numeroSessao: a session number chosen by the application, echoed by the
+ * device in its answer. All const char* arguments must be zero-terminated;
+ * they are read during the call only. Each function returns a string to be
+ * released with DesalocarString(): the answer line, or "" (see above). */
+
+/* Activates the device. Invalid result if codigoDeAtivacao or CNPJ is NULL. */
+TIVAX_API char *AtivarSAT(int numeroSessao, int subComando,
+                          const char *codigoDeAtivacao, const char *CNPJ,
+                          int cUF);
+
+/* Sends the ICP-Brasil certificate. Invalid result if a text is NULL. */
+TIVAX_API char *ComunicarCertificadoICPBRASIL(int numeroSessao,
+                                              const char *codigoDeAtivacao,
+                                              const char *certificado);
+
+/* Registers a sale. dadosVenda is the sale XML (CF-e input layout 0.07);
+ * it is cleaned and checked first, and a malformed sale is answered with
+ * the 06010 refusal line described above. Invalid result if a text is NULL
+ * or the device cannot be reached. */
+TIVAX_API char *EnviarDadosVenda(int numeroSessao,
+                                 const char *codigoDeAtivacao,
+                                 const char *dadosVenda);
+
+/* Cancels the last sale. dadosCancelamento is cleaned like a sale but not
+ * checked. Invalid result if a text is NULL. */
+TIVAX_API char *CancelarUltimaVenda(int numeroSessao,
+                                    const char *codigoDeAtivacao,
+                                    const char *chave,
+                                    const char *dadosCancelamento);
+
+/* Asks whether the device answers. Never refused for its arguments; gives
+ * up after about three seconds without an answer. */
+TIVAX_API char *ConsultarSAT(int numeroSessao);
+
+/* End-to-end test with a sale document. Invalid result if a text is NULL. */
+TIVAX_API char *TesteFimAFim(int numeroSessao, const char *codigoDeAtivacao,
+                             const char *dadosVenda);
+
+/* Operational status: the answer carries 28 fields. Invalid result if
+ * codigoDeAtivacao is NULL. */
+TIVAX_API char *ConsultarStatusOperacional(int numeroSessao,
+                                           const char *codigoDeAtivacao);
+
+/* Asks for the stored answer of session cNumeroDeSessao. When the device
+ * answers with that other session's answer, the whole stored line is
+ * returned. Invalid result if codigoDeAtivacao is NULL or
+ * cNumeroDeSessao < 1. */
+TIVAX_API char *ConsultarNumeroSessao(int numeroSessao,
+                                      const char *codigoDeAtivacao,
+                                      int cNumeroDeSessao);
+
+/* Sends a network configuration XML (root element "config"); the five
+ * address elements lanIP, lanMask, lanGW, lanDNS1 and lanDNS2 are rewritten
+ * without leading zeros. Invalid result if a text is NULL. */
+TIVAX_API char *ConfigurarInterfaceDeRede(int numeroSessao,
+                                          const char *codigoDeAtivacao,
+                                          const char *dadosConfiguracao);
+
+/* Associates the application's signature. Invalid result if a text is
+ * NULL. */
+TIVAX_API char *AssociarAssinatura(int numeroSessao,
+                                   const char *codigoDeAtivacao,
+                                   const char *CNPJvalue,
+                                   const char *assinaturaCNPJs);
+
+/* Starts a software update of the device. Invalid result if
+ * codigoDeAtivacao is NULL. */
+TIVAX_API char *AtualizarSoftwareSAT(int numeroSessao,
+                                     const char *codigoDeAtivacao);
+
+/* Extracts the device's logs. Invalid result if codigoDeAtivacao is NULL. */
+TIVAX_API char *ExtrairLogs(int numeroSessao, const char *codigoDeAtivacao);
+
+/* Blocks the device. Invalid result if codigoDeAtivacao is NULL. */
+TIVAX_API char *BloquearSAT(int numeroSessao, const char *codigoDeAtivacao);
+
+/* Unblocks the device. Invalid result if codigoDeAtivacao is NULL. */
+TIVAX_API char *DesbloquearSAT(int numeroSessao,
+                               const char *codigoDeAtivacao);
+
+/* Changes the activation code. Invalid result if a text is NULL. */
+TIVAX_API char *TrocarCodigoDeAtivacao(int numeroSessao,
+                                       const char *codigoDeAtivacao,
+                                       int opcao, const char *novoCodigo,
+                                       const char *confNovoCodigo);
+
+/* Asks for the answer of the last sale or cancellation. When the device
+ * answers with that session's stored answer, the whole stored line is
+ * returned. Invalid result if codigoDeAtivacao is NULL. */
+TIVAX_API char *ConsultarUltimaSessaoFiscal(int numeroSessao,
+                                            const char *codigoDeAtivacao);
+
+#ifdef __cplusplus
+} /* extern "C" */
+
+/* ---- C++ only -------------------------------------------------------- */
+
+/* Returns 1 when the device reports itself blocked, or cannot tell (no
+ * answer, another result code, an unreadable state field); 0 when its
+ * operational status says it is unblocked. Probes with a random session
+ * number and reinitialises the C library's random generator (srand). */
+TIVAX_API int consultaBloqueio(const char *codigoDeAtivacao);
+
+/* A new invalid result (""), to be released with DesalocarString(). */
+TIVAX_API char *retornoInvalido();
+
+/* A new zero-terminated copy of s, to be released with DesalocarString(). */
+TIVAX_API char *AllocAndBuildRet(const std::string &s);
+#endif
+
+#endif /* TIVAX_H */

@@ -1,0 +1,1 @@
+/* The shared library is made of the internal static library taken whole. */

@@ -1,0 +1,357 @@
+// The exported functions: argument checks, the records handed to the
+// device object, and the result strings handed back to the application.
+// Every function with C linkage runs its body inside a guard so that no
+// exception, whatever its type, reaches the application.
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "cfe/sale_text.h"
+#include "core/tivax.h"
+#include "tivax.h"
+
+using Tivaxlib::Tivax;
+
+namespace {
+
+bool g_initialised = false;
+
+// Handed out when not even four bytes can be allocated, so that no call
+// ever returns a null pointer; DesalocarString knows not to release it.
+char g_emergencyInvalid[4] = {0, 0, 0, 0};
+
+char* invalidResult() noexcept {
+  char* s = new (std::nothrow) char[4]();
+  return s ? s : g_emergencyInvalid;
+}
+
+template <class Body>
+char* guardedString(Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return invalidResult();
+  }
+}
+
+template <class Body>
+int guardedInt(int failure, Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return failure;
+  }
+}
+
+bool present() { return true; }
+template <class... Rest>
+bool present(const char* first, Rest... rest) {
+  return first != nullptr && present(rest...);
+}
+
+// The common road of a SAT call: run the operation, hand back its line.
+template <class Req, class Ret>
+char* runOperation(bool (Tivax::*operation)(const Req&, Ret&, std::string&), const Req& req) {
+  Ret ret;
+  std::string raw;
+  if (!(Tivax::instance().*operation)(req, ret, raw) || raw.empty()) return retornoInvalido();
+  return AllocAndBuildRet(raw);
+}
+
+// The session queries may be answered with another session's stored line,
+// which the answer's message then holds whole.
+template <class Req, class Ret>
+char* runSessionQuery(bool (Tivax::*operation)(const Req&, Ret&, std::string&), const Req& req) {
+  Ret ret;
+  std::string raw;
+  if (!(Tivax::instance().*operation)(req, ret, raw) || raw.empty()) return retornoInvalido();
+  return AllocAndBuildRet(ret.numeroSessao != req.numeroSessao ? ret.mensagem : raw);
+}
+
+template <class Req>
+Req codigoOnly(int numeroSessao, const char* codigoDeAtivacao) {
+  Req req;
+  req.numeroSessao = numeroSessao;
+  req.codigoDeAtivacao = codigoDeAtivacao;
+  return req;
+}
+
+// The status answer's fields, split at every "|"; at most `limit` kept.
+std::vector<std::string> splitFields(const std::string& line, size_t limit) {
+  std::vector<std::string> fields(limit);
+  size_t index = 0, start = 0;
+  while (index < limit) {
+    const size_t bar = line.find('|', start);
+    fields[index++] = line.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  return fields;
+}
+
+std::string takeString(char* s) {
+  std::string copy = s ? s : "";
+  DesalocarString(s);
+  return copy;
+}
+
+int randomSession() {
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  return std::abs(std::rand() % 999999);
+}
+
+const char kProbeActivationCode[] = "13572468";
+const size_t kStatusFieldCount = 28;
+
+}  // namespace
+
+TIVAX_API char* retornoInvalido() {
+  char* s = new char[4];
+  std::memset(s, 0, 4);
+  return s;
+}
+
+TIVAX_API char* AllocAndBuildRet(const std::string& text) {
+  char* s = new char[text.size() + 1]();
+  std::memcpy(s, text.data(), text.size());
+  return s;
+}
+
+extern "C" {
+
+TIVAX_API int TivaxlibInit(void) {
+  return guardedInt(0, [] {
+    if (g_initialised) return 1;
+    try {
+      g_initialised = Tivax::instance().connect();
+    } catch (const std::exception&) {
+      g_initialised = false;
+    }
+    return g_initialised ? 1 : 0;
+  });
+}
+
+TIVAX_API int TivaxlibDeInit(void) {
+  return guardedInt(1, [] {
+    g_initialised = false;
+    Tivax::instance().disconnect();
+    return 1;
+  });
+}
+
+TIVAX_API int ConfigurarPortaSerial(const char* porta) {
+  return guardedInt(0, [porta] {
+    const std::string port = porta ? porta : "";
+    if (port.empty()) return 0;
+    Tivax::instance().setComPort(port);
+    return 1;
+  });
+}
+
+TIVAX_API int DispositivoConectado(void) {
+  return guardedInt(0, [] { return Tivax::instance().isConnected() ? 1 : 0; });
+}
+
+TIVAX_API void DesalocarString(char* s) {
+  if (s != g_emergencyInvalid) delete[] s;
+}
+
+TIVAX_API char* AtivarSAT(int numeroSessao, int subComando, const char* codigoDeAtivacao,
+                          const char* CNPJ, int cUF) {
+  return guardedString([&] {
+    if (!present(codigoDeAtivacao, CNPJ)) return retornoInvalido();
+    Tivaxlib::ativar_sat_t req;
+    req.numeroSessao = numeroSessao;
+    req.subComando = subComando;
+    req.codigoDeAtivacao = codigoDeAtivacao;
+    req.CNPJ = CNPJ;
+    req.cUF = cUF;
+    return runOperation(&Tivax::ativarSAT, req);
+  });
+}
+
+TIVAX_API char* ComunicarCertificadoICPBRASIL(int numeroSessao, const char* codigoDeAtivacao,
+                                              const char* certificado) {
+  return guardedString([&] {
+    if (!present(codigoDeAtivacao, certificado)) return retornoInvalido();
+    Tivaxlib::comunicar_certificado_icpbrasil_t req;
+    req.numeroSessao = numeroSessao;
+    req.codigoDeAtivacao = codigoDeAtivacao;
+    req.certificado = certificado;
+    return runOperation(&Tivax::comunicarCertificadoICPBRASIL, req);
+  });
+}
+
+TIVAX_API char* EnviarDadosVenda(int numeroSessao, const char* codigoDeAtivacao,
+                                 const char* dadosVenda) {
+  return guardedString([&] {
+    if (!present(codigoDeAtivacao, dadosVenda)) return retornoInvalido();
+    Tivaxlib::enviar_dados_venda_t req;
+    req.numeroSessao = numeroSessao;
+    req.codigoDeAtivacao = codigoDeAtivacao;
+    req.dadosVenda = dadosVenda;
+    prepare_sale_xml(req.dadosVenda);
+    return runOperation(&Tivax::enviarDadosVenda, req);
+  });
+}
+
+TIVAX_API char* CancelarUltimaVenda(int numeroSessao, const char* codigoDeAtivacao,
+                                    const char* chave, const char* dadosCancelamento) {
+  return guardedString([&] {
+    if (!present(codigoDeAtivacao, chave, dadosCancelamento)) return retornoInvalido();
+    Tivaxlib::cancelar_ultima_venda_t req;
+    req.numeroSessao = numeroSessao;
+    req.codigoDeAtivacao = codigoDeAtivacao;
+    req.chave = chave;
+    req.dadosCancelamento = dadosCancelamento;
+    prepare_sale_xml(req.dadosCancelamento);
+    return runOperation(&Tivax::cancelarUltimaVenda, req);
+  });
+}
+
+TIVAX_API char* ConsultarSAT(int numeroSessao) {
+  return guardedString([&] {
+    Tivaxlib::consultar_sat_t req;
+    req.numeroSessao = numeroSessao;
+    return runOperation(&Tivax::consultarSAT, req);
+  });
+}
+
+TIVAX_API char* TesteFimAFim(int numeroSessao, const char* codigoDeAtivacao,
+                             const char* dadosVenda) {
+  return guardedString([&] {
+    if (!present(codigoDeAtivacao, dadosVenda)) return retornoInvalido();
+    Tivaxlib::teste_fim_a_fim_t req;
+    req.numeroSessao = numeroSessao;
+    req.codigoDeAtivacao = codigoDeAtivacao;
+    req.dadosVenda = dadosVenda;
+    return runOperation(&Tivax::testeFimAFim, req);
+  });
+}
+
+TIVAX_API char* ConsultarStatusOperacional(int numeroSessao, const char* codigoDeAtivacao) {
+  return guardedString([&] {
+    if (!present(codigoDeAtivacao)) return retornoInvalido();
+    return runOperation(&Tivax::consultarStatusOperacional,
+                        codigoOnly<Tivaxlib::consultar_status_operacional_t>(numeroSessao,
+                                                                            codigoDeAtivacao));
+  });
+}
+
+TIVAX_API char* ConsultarNumeroSessao(int numeroSessao, const char* codigoDeAtivacao,
+                                      int cNumeroDeSessao) {
+  return guardedString([&] {
+    if (!present(codigoDeAtivacao) || cNumeroDeSessao <= 0) return retornoInvalido();
+    Tivaxlib::consultar_numero_sessao_t req;
+    req.numeroSessao = numeroSessao;
+    req.codigoDeAtivacao = codigoDeAtivacao;
+    req.cNumeroDeSessao = cNumeroDeSessao;
+    return runSessionQuery(&Tivax::consultarNumeroSessao, req);
+  });
+}
+
+TIVAX_API char* ConfigurarInterfaceDeRede(int numeroSessao, const char* codigoDeAtivacao,
+                                          const char* dadosConfiguracao) {
+  return guardedString([&] {
+    if (!present(codigoDeAtivacao, dadosConfiguracao)) return retornoInvalido();
+    Tivaxlib::configurar_interface_rede_t req;
+    req.numeroSessao = numeroSessao;
+    req.codigoDeAtivacao = codigoDeAtivacao;
+    req.dadosConfiguracao = dadosConfiguracao;
+    return runOperation(&Tivax::configurarInterfaceDeRede, req);
+  });
+}
+
+TIVAX_API char* AssociarAssinatura(int numeroSessao, const char* codigoDeAtivacao,
+                                   const char* CNPJvalue, const char* assinaturaCNPJs) {
+  return guardedString([&] {
+    if (!present(codigoDeAtivacao, CNPJvalue, assinaturaCNPJs)) return retornoInvalido();
+    Tivaxlib::associar_assinatura_t req;
+    req.numeroSessao = numeroSessao;
+    req.codigoDeAtivacao = codigoDeAtivacao;
+    req.CNPJvalue = CNPJvalue;
+    req.assinaturaCNPJs = assinaturaCNPJs;
+    return runOperation(&Tivax::associarAssinatura, req);
+  });
+}
+
+TIVAX_API char* AtualizarSoftwareSAT(int numeroSessao, const char* codigoDeAtivacao) {
+  return guardedString([&] {
+    if (!present(codigoDeAtivacao)) return retornoInvalido();
+    return runOperation(&Tivax::atualizarSoftwareSAT,
+                        codigoOnly<Tivaxlib::atualizar_software_t>(numeroSessao, codigoDeAtivacao));
+  });
+}
+
+TIVAX_API char* ExtrairLogs(int numeroSessao, const char* codigoDeAtivacao) {
+  return guardedString([&] {
+    if (!present(codigoDeAtivacao)) return retornoInvalido();
+    return runOperation(&Tivax::extrairLogs,
+                        codigoOnly<Tivaxlib::extrair_log_t>(numeroSessao, codigoDeAtivacao));
+  });
+}
+
+TIVAX_API char* BloquearSAT(int numeroSessao, const char* codigoDeAtivacao) {
+  return guardedString([&] {
+    if (!present(codigoDeAtivacao)) return retornoInvalido();
+    return runOperation(&Tivax::bloquearSAT,
+                        codigoOnly<Tivaxlib::bloquear_sat_t>(numeroSessao, codigoDeAtivacao));
+  });
+}
+
+TIVAX_API char* DesbloquearSAT(int numeroSessao, const char* codigoDeAtivacao) {
+  return guardedString([&] {
+    if (!present(codigoDeAtivacao)) return retornoInvalido();
+    return runOperation(&Tivax::desbloquearSAT,
+                        codigoOnly<Tivaxlib::desbloquear_sat_t>(numeroSessao, codigoDeAtivacao));
+  });
+}
+
+TIVAX_API char* TrocarCodigoDeAtivacao(int numeroSessao, const char* codigoDeAtivacao, int opcao,
+                                       const char* novoCodigo, const char* confNovoCodigo) {
+  return guardedString([&] {
+    if (!present(codigoDeAtivacao, novoCodigo, confNovoCodigo)) return retornoInvalido();
+    Tivaxlib::trocar_codigo_ativacao_t req;
+    req.numeroSessao = numeroSessao;
+    req.codigoDeAtivacao = codigoDeAtivacao;
+    req.opcao = opcao;
+    req.novoCodigo = novoCodigo;
+    req.confNovoCodigo = confNovoCodigo;
+    return runOperation(&Tivax::trocarCodigoDeAtivacao, req);
+  });
+}
+
+TIVAX_API char* ConsultarUltimaSessaoFiscal(int numeroSessao, const char* codigoDeAtivacao) {
+  return guardedString([&] {
+    if (!present(codigoDeAtivacao)) return retornoInvalido();
+    return runSessionQuery(
+        &Tivax::consultarUltimaSessaoFiscal,
+        codigoOnly<Tivaxlib::consultar_ultima_sessao_fiscal_t>(numeroSessao, codigoDeAtivacao));
+  });
+}
+
+}  // extern "C"
+
+// Probes the operational status with a fixed activation code first: a
+// device that answers "invalid code" (10001) to the probe is asked again
+// with the caller's code, and the state is then taken as blocked.
+TIVAX_API int consultaBloqueio(const char* codigoDeAtivacao) {
+  return guardedInt(1, [codigoDeAtivacao] {
+    const std::string status =
+        takeString(ConsultarStatusOperacional(randomSession(), kProbeActivationCode));
+    const std::vector<std::string> fields = splitFields(status, kStatusFieldCount);
+    if (fields[1] == "10001") {
+      takeString(ConsultarStatusOperacional(randomSession(), codigoDeAtivacao));
+      return 1;
+    }
+    const std::string& state = fields[kStatusFieldCount - 1];
+    if (fields[1] == "10000" && is_number(state)) {
+      // Any digit string but zeros says blocked, however long it is.
+      return state.find_first_not_of('0') == std::string::npos ? 0 : 1;
+    }
+    return 1;
+  });
+}

@@ -1,0 +1,29 @@
+// The two faces a message shows to the channel: a request gives the text of
+// one request line, a response takes what was read and says how to read it.
+#pragma once
+
+#include <string>
+
+namespace Tivaxlib {
+namespace Comm {
+
+class ICommSendMessage {
+ public:
+  virtual ~ICommSendMessage() = default;
+  // The request line, ended by one line feed. Reads the fields only, so
+  // every call yields the same text.
+  virtual std::string pullMessageToSend() const = 0;
+};
+
+class ICommReceiveMessage {
+ public:
+  virtual ~ICommReceiveMessage() = default;
+  // Everything read for one answer (one or more lines, each ended by a line
+  // feed). Never throws for any content.
+  virtual void pushReceivedMessage(std::string& line) = 0;
+  // true: wait for the first byte of the answer; false: poll.
+  virtual bool blockingRead() const = 0;
+};
+
+}  // namespace Comm
+}  // namespace Tivaxlib

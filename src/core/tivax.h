@@ -1,0 +1,102 @@
+// The one object through which every exported function reaches the device:
+// it owns the channel, knows which port to open, reconnects when it finds
+// the link closed, and runs one transaction per SAT call.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "comm/comm_channel.h"
+#include "core/records.h"
+#include "usb/usb_serial_devices.h"
+
+namespace Tivaxlib {
+
+class Tivax {
+ public:
+  // Builds the channel for a port path; the real one opens a serial
+  // terminal, tests put a scripted one in its place.
+  using ChannelFactory =
+      std::function<std::unique_ptr<Comm::ICommChannel>(const std::string& port)>;
+
+  Tivax();
+  Tivax(ChannelFactory factory, SysfsRoots roots);
+  ~Tivax();
+  Tivax(const Tivax&) = delete;
+  Tivax& operator=(const Tivax&) = delete;
+
+  // The process-wide object, created on first use.
+  static Tivax& instance();
+  // Whether instance() has been called yet in this process.
+  static bool instanceCreated();
+
+  // Connection management. Each takes the object's lock, so a channel that
+  // an exchange is using is never replaced under it.
+  bool connect();
+  bool disconnect();
+  bool restart();
+  bool isConnected() const;
+  bool setComPort(const std::string& port);
+  std::string getSATCommPort() const;
+
+  void setChannelFactory(ChannelFactory factory);
+
+  bool ativarSAT(const ativar_sat_t& req, ativar_sat_retorno_t& ret, std::string& raw);
+  bool comunicarCertificadoICPBRASIL(const comunicar_certificado_icpbrasil_t& req,
+                                     comunicar_certificado_icpbrasil_retorno_t& ret,
+                                     std::string& raw);
+  bool enviarDadosVenda(const enviar_dados_venda_t& req, enviar_dados_venda_retorno_t& ret,
+                        std::string& raw);
+  bool cancelarUltimaVenda(const cancelar_ultima_venda_t& req,
+                           cancelar_ultima_venda_retorno_t& ret, std::string& raw);
+  bool consultarSAT(const consultar_sat_t& req, consultar_sat_retorno_t& ret, std::string& raw);
+  bool testeFimAFim(const teste_fim_a_fim_t& req, teste_fim_a_fim_retorno_t& ret,
+                    std::string& raw);
+  bool consultarStatusOperacional(const consultar_status_operacional_t& req,
+                                  consultar_status_operacional_retorno_t& ret, std::string& raw);
+  bool consultarNumeroSessao(const consultar_numero_sessao_t& req,
+                             consultar_numero_sessao_retorno_t& ret, std::string& raw);
+  bool configurarInterfaceDeRede(const configurar_interface_rede_t& req,
+                                 configurar_interface_rede_retorno_t& ret, std::string& raw);
+  bool associarAssinatura(const associar_assinatura_t& req, associar_assinatura_retorno_t& ret,
+                          std::string& raw);
+  bool atualizarSoftwareSAT(const atualizar_software_t& req, atualizar_software_retorno_t& ret,
+                            std::string& raw);
+  bool extrairLogs(const extrair_log_t& req, extrair_log_retorno_t& ret, std::string& raw);
+  bool bloquearSAT(const bloquear_sat_t& req, bloquear_sat_retorno_t& ret, std::string& raw);
+  bool desbloquearSAT(const desbloquear_sat_t& req, desbloquear_sat_retorno_t& ret,
+                      std::string& raw);
+  bool trocarCodigoDeAtivacao(const trocar_codigo_ativacao_t& req,
+                              trocar_codigo_ativacao_retorno_t& ret, std::string& raw);
+  bool consultarUltimaSessaoFiscal(const consultar_ultima_sessao_fiscal_t& req,
+                                   consultar_ultima_sessao_fiscal_retorno_t& ret,
+                                   std::string& raw);
+
+  // Parses the sale XML and checks it against the CF-e input layout; on
+  // failure `detail` tells why (empty when the text is not XML at all).
+  bool check_cfe(const enviar_dados_venda_t& req, std::string& detail) const;
+
+ private:
+  // Callers hold `mutex`.
+  bool connectLocked();
+  bool disconnectLocked();
+  bool restartLocked();
+
+  // The shared road of every operation. `refuse` runs after the channel
+  // test and the reset of the return record; when it returns true the call
+  // ends there with its result (the sale's local refusal).
+  template <class Tx, class Req, class Ret, class Refuse>
+  bool run(const Req& req, Ret& ret, std::string& raw, Refuse refuse);
+  template <class Tx, class Req, class Ret>
+  bool run(const Req& req, Ret& ret, std::string& raw);
+
+  std::unique_ptr<Comm::ICommChannel> channel;
+  std::mutex mutex;
+  std::string comPort;
+  ChannelFactory factory;
+  SysfsRoots roots;
+};
+
+}  // namespace Tivaxlib
