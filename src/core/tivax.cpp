@@ -19,10 +19,6 @@ const char kProductName[] = "Tivax1";
 
 std::atomic<bool> g_instanceCreated{false};
 
-std::unique_ptr<Comm::ICommChannel> openSerialTerminal(const std::string& port) {
-  return std::make_unique<Comm::CommChannel>(port);
-}
-
 // ---- request records into request messages -------------------------------
 
 void fill(M::EnvioAtivarSAT& m, const ativar_sat_t& r) {
@@ -178,7 +174,13 @@ const char kSaleRefusalPrefix[] = "Erro no XML: ";
 
 }  // namespace
 
-Tivax::Tivax() : Tivax(openSerialTerminal, SysfsRoots{}) {}
+Tivax::ChannelFactory Tivax::serialTerminal() {
+  return [](const std::string& port) -> std::unique_ptr<Comm::ICommChannel> {
+    return std::make_unique<Comm::CommChannel>(port);
+  };
+}
+
+Tivax::Tivax() : Tivax(serialTerminal(), SysfsRoots{}) {}
 
 Tivax::Tivax(ChannelFactory f, SysfsRoots r) : factory(std::move(f)), roots(std::move(r)) {}
 

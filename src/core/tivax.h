@@ -21,6 +21,9 @@ class Tivax {
   using ChannelFactory =
       std::function<std::unique_ptr<Comm::ICommChannel>(const std::string& port)>;
 
+  // The factory of real channels, over a serial terminal.
+  static ChannelFactory serialTerminal();
+
   Tivax();
   Tivax(ChannelFactory factory, SysfsRoots roots);
   ~Tivax();

@@ -1,0 +1,466 @@
+#include "messages/receive_messages.h"
+
+#include <cstddef>
+#include <exception>
+#include <stdexcept>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "messages/messages_util.h"
+
+namespace Tivaxlib {
+namespace Transactions {
+namespace Messages {
+
+namespace {
+
+// Fields are views into the line they were split from, which outlives them:
+// an answer of many thousand fields costs no string per field.
+using Fields = std::vector<std::string_view>;
+
+// ---- The echo signature of each function ---------------------------------
+//
+// The device may send the request line back before its answer. An echo is
+// recognised field by field: the field count, the function id, the session
+// number and then every parameter of the request. Numeric parameters are
+// compared as numbers (000123 is 123); text parameters byte for byte with the
+// value as it travelled, i.e. without the line feeds the channel strips and
+// the carriage returns dropped from every received line. Comparing with the
+// stored value instead would lose the answer to any multi-line XML.
+
+// One request parameter as the echo carries it.
+struct EchoValue {
+  const std::string* text;  // null for a numeric parameter
+  int32_t number;
+};
+using EchoParam = EchoValue (*)(const SendMessageBase& request);
+
+template <class T>
+struct MemberTraits;
+template <class Owner_, class Type_>
+struct MemberTraits<Type_ Owner_::*> {
+  using Owner = Owner_;
+  using Type = Type_;
+};
+
+// Reads one field of a request. Each table row names the fields of its own
+// request class, and a record hands in its own id, so the cast always names
+// the request's real type.
+template <auto field>
+EchoValue param(const SendMessageBase& request) {
+  using Traits = MemberTraits<decltype(field)>;
+  const auto& value = static_cast<const typename Traits::Owner&>(request).*field;
+  if constexpr (std::is_same_v<typename Traits::Type, int32_t>)
+    return {nullptr, value};
+  else
+    return {&value, 0};
+}
+
+EchoValue configurationText(const SendMessageBase& request) {
+  return {&static_cast<const EnvioConfigurarInterfaceDeRede&>(request).getDadosConfiguracao(), 0};
+}
+
+constexpr std::size_t kMaxEchoParams = 4;
+
+// Fields 3 onward of the echo; the echo has two fields more than params.
+struct EchoSignature {
+  sat_function_id_t id;
+  EchoParam params[kMaxEchoParams];
+
+  std::size_t paramCount() const {
+    std::size_t count = 0;
+    while (count < kMaxEchoParams && params[count] != nullptr) ++count;
+    return count;
+  }
+};
+
+using Ativar = EnvioAtivarSAT;
+using Trocar = EnvioTrocarCodigoDeAtivacao;
+
+constexpr EchoSignature kEchoSignatures[] = {
+    {ATIVAR_SAT,
+     {param<&Ativar::subComando>, param<&Ativar::codigoDeAtivacao>, param<&Ativar::CNPJ>, param<&Ativar::cUF>}},
+    {COMUNICAR_CERTIFICADO_ICPBRASIL,
+     {param<&EnvioComunicarCertificadoICPBRASIL::codigoDeAtivacao>,
+      param<&EnvioComunicarCertificadoICPBRASIL::certificado>}},
+    {ENVIAR_DADOS_VENDA,
+     {param<&EnvioEnviarDadosVenda::codigoDeAtivacao>, param<&EnvioEnviarDadosVenda::dadosVenda>}},
+    {CANCELAR_ULTIMA_VENDA,
+     {param<&EnvioCancelarUltimaVenda::codigoDeAtivacao>, param<&EnvioCancelarUltimaVenda::chave>,
+      param<&EnvioCancelarUltimaVenda::dadosCancelamento>}},
+    {CONSULTAR_SAT, {}},
+    {TESTE_FIM_A_FIM,
+     {param<&EnvioTesteFimAFim::codigoDeAtivacao>, param<&EnvioTesteFimAFim::dadosVenda>}},
+    {CONSULTAR_STATUS_OPERACIONAL, {param<&EnvioConsultarStatusOperacional::codigoDeAtivacao>}},
+    {CONSULTAR_NUMERO_SESSAO,
+     {param<&EnvioConsultarNumeroSessao::codigoDeAtivacao>,
+      param<&EnvioConsultarNumeroSessao::cNumeroDeSessao>}},
+    {CONFIGURAR_INTERFACE_DE_REDE,
+     {param<&EnvioConfigurarInterfaceDeRede::codigoDeAtivacao>, configurationText}},
+    {ASSOCIAR_ASSINATURA,
+     {param<&EnvioAssociarAssinatura::codigoDeAtivacao>, param<&EnvioAssociarAssinatura::CNPJvalue>,
+      param<&EnvioAssociarAssinatura::assinaturaCNPJs>}},
+    {ATUALIZAR_SOFTWARE_SAT, {param<&EnvioAtualizarSoftwareSAT::codigoDeAtivacao>}},
+    {EXTRAIR_LOGS, {param<&EnvioExtrairLogs::codigoDeAtivacao>}},
+    {BLOQUEAR_SAT, {param<&EnvioBloquearSAT::codigoDeAtivacao>}},
+    {DESBLOQUEAR_SAT, {param<&EnvioDesbloquearSAT::codigoDeAtivacao>}},
+    {TROCAR_CODIGO_DE_ATIVACAO,
+     {param<&Trocar::codigoDeAtivacao>, param<&Trocar::opcao>, param<&Trocar::novoCodigo>,
+      param<&Trocar::confNovoCodigo>}},
+    {CONSULTAR_ULTIMA_SESSAO_FISCAL, {param<&EnvioConsultarUltimaSessaoFiscal::codigoDeAtivacao>}},
+};
+
+// ---- The field layout of each function's answer ---------------------------
+//
+// Only the number of fields present decides what is filled, never a result
+// code: fields that are absent keep their defaults.
+
+enum class Layout {
+  FiveField,     // session|EEEEE|mensagem|cod|mensagemSEFAZ|...
+  Sale,          // session|EEEEE|CCCC|mensagem|cod|mensagemSEFAZ|...
+  SessionQuery,  // like FiveField, or the stored answer of another session
+};
+
+enum class Tail {
+  None,
+  Texts,        // the class's own texts, one field each, after the common part
+  JoinedRest,   // fields 6 to the last, joined again by "|"
+  KeyRequest,   // field 6 is a certificate request, for subComando 2 and 3 only
+};
+
+struct LayoutRow {
+  sat_function_id_t id;
+  Layout layout;
+  Tail tail;
+};
+
+constexpr LayoutRow kLayouts[] = {
+    {ATIVAR_SAT, Layout::FiveField, Tail::KeyRequest},
+    {COMUNICAR_CERTIFICADO_ICPBRASIL, Layout::FiveField, Tail::None},
+    {ENVIAR_DADOS_VENDA, Layout::Sale, Tail::Texts},
+    {CANCELAR_ULTIMA_VENDA, Layout::Sale, Tail::Texts},
+    {CONSULTAR_SAT, Layout::FiveField, Tail::None},
+    {TESTE_FIM_A_FIM, Layout::FiveField, Tail::Texts},
+    {CONSULTAR_STATUS_OPERACIONAL, Layout::FiveField, Tail::JoinedRest},
+    {CONSULTAR_NUMERO_SESSAO, Layout::SessionQuery, Tail::None},
+    {CONFIGURAR_INTERFACE_DE_REDE, Layout::FiveField, Tail::None},
+    {ASSOCIAR_ASSINATURA, Layout::FiveField, Tail::None},
+    {ATUALIZAR_SOFTWARE_SAT, Layout::FiveField, Tail::None},
+    {EXTRAIR_LOGS, Layout::FiveField, Tail::Texts},
+    {BLOQUEAR_SAT, Layout::FiveField, Tail::None},
+    {DESBLOQUEAR_SAT, Layout::FiveField, Tail::None},
+    {TROCAR_CODIGO_DE_ATIVACAO, Layout::FiveField, Tail::None},
+    {CONSULTAR_ULTIMA_SESSAO_FISCAL, Layout::SessionQuery, Tail::None},
+};
+
+template <class Row, std::size_t N>
+constexpr bool indexedById(const Row (&rows)[N]) {
+  for (std::size_t i = 0; i < N; ++i)
+    if (static_cast<std::size_t>(rows[i].id) != i) return false;
+  return N == static_cast<std::size_t>(kSatFunctionCount);
+}
+static_assert(indexedById(kEchoSignatures), "one echo signature per function, in id order");
+static_assert(indexedById(kLayouts), "one layout per function, in id order");
+
+// The destinations a record hands in for the fields that only it has.
+struct OwnFields {
+  std::initializer_list<std::string*> texts;
+  int32_t* secondCode;
+};
+
+// ---- Text helpers ----------------------------------------------------------
+
+// Lines as a text stream reads them: every "\n" ends one, and a non-empty
+// rest after the last "\n" is one more. Carriage returns are dropped
+// wherever they stand. Reading stops after `limit` lines, since more than
+// two lines are never decoded anyway.
+std::vector<std::string> splitLines(const std::string& text, std::size_t limit) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size() && lines.size() < limit) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line;
+    line.reserve(end - start);
+    for (std::size_t i = start; i < end; ++i)
+      if (text[i] != '\r') line += text[i];
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Fields as a text stream reads them with "|" as delimiter: empty fields
+// between separators count, a trailing "|" adds none, an empty line has none.
+Fields splitFields(const std::string& line) {
+  Fields fields;
+  std::size_t start = 0;
+  while (start < line.size()) {
+    const std::size_t bar = line.find('|', start);
+    if (bar == std::string::npos) {
+      fields.emplace_back(line.data() + start, line.size() - start);
+      break;
+    }
+    fields.emplace_back(line.data() + start, bar - start);
+    start = bar + 1;
+  }
+  return fields;
+}
+
+// MessagesUtil::isNumber on a view.
+bool isNumber(std::string_view field) {
+  if (field.empty()) return false;
+  for (char c : field)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// For fields that passed isNumber; throws std::out_of_range when the digits
+// do not fit 32 bits.
+int32_t toInt32(std::string_view digits) { return std::stoi(std::string(digits)); }
+
+// Whether `received` is `sent` as it reaches us after the round trip: with
+// every line feed and carriage return gone.
+bool sameWithoutLineBreaks(std::string_view received, const std::string& sent) {
+  std::size_t at = 0;
+  for (char c : sent) {
+    if (c == '\n' || c == '\r') continue;
+    if (at == received.size() || received[at] != c) return false;
+    ++at;
+  }
+  return at == received.size();
+}
+
+// ---- Echo check ------------------------------------------------------------
+
+bool isEcho(const std::string& line, const SendMessageBase& request,
+            const EchoSignature& signature) {
+  const Fields fields = splitFields(line);
+  const std::size_t paramCount = signature.paramCount();
+  if (fields.size() != 2 + paramCount) return false;
+  if (!isNumber(fields[0]) || !isNumber(fields[1])) return false;
+  for (std::size_t i = 0; i < paramCount; ++i)
+    if (signature.params[i](request).text == nullptr && !isNumber(fields[2 + i]))
+      return false;
+  try {
+    if (toInt32(fields[0]) != signature.id) return false;
+    if (toInt32(fields[1]) != request.numeroSessao) return false;
+    for (std::size_t i = 0; i < paramCount; ++i) {
+      const EchoValue sent = signature.params[i](request);
+      const bool same = sent.text ? sameWithoutLineBreaks(fields[2 + i], *sent.text)
+                                  : toInt32(fields[2 + i]) == sent.number;
+      if (!same) return false;
+    }
+  } catch (const std::out_of_range&) {
+    return false;  // a number too long for 32 bits was never sent by us
+  }
+  return true;
+}
+
+// ---- Filling the record ----------------------------------------------------
+
+// The tax authority's code and message, where the layout puts them. A code
+// that is not a number leaves cod at 0 and decoding goes on.
+void fillAuthority(ReceiveMessageBase& record, const Fields& fields, std::size_t codAt) {
+  if (fields.size() > codAt && isNumber(fields[codAt]))
+    record.cod = toInt32(fields[codAt]);
+  if (fields.size() > codAt + 1) record.mensagemSEFAZ.assign(fields[codAt + 1]);
+}
+
+// Returns the index of the first field after the common part, or 0 when the
+// line does not fit the layout and decoding stops.
+std::size_t fillFiveField(ReceiveMessageBase& record, const Fields& fields) {
+  if (fields.size() < 3) return 0;
+  if (!isNumber(fields[0]) || !isNumber(fields[1])) return 0;
+  record.numeroSessao = toInt32(fields[0]);
+  record.EEEEE = toInt32(fields[1]);
+  record.mensagem.assign(fields[2]);
+  fillAuthority(record, fields, 3);
+  return 5;
+}
+
+std::size_t fillSale(ReceiveMessageBase& record, int32_t* CCCC, const Fields& fields) {
+  if (fields.size() < 4) return 0;
+  for (std::size_t i = 0; i < 3; ++i)
+    if (!isNumber(fields[i])) return 0;
+  record.numeroSessao = toInt32(fields[0]);
+  record.EEEEE = toInt32(fields[1]);
+  const int32_t secondCode = toInt32(fields[2]);
+  if (CCCC) *CCCC = secondCode;
+  record.mensagem.assign(fields[3]);
+  fillAuthority(record, fields, 4);
+  return 6;
+}
+
+// The session queries may answer with the stored answer of another session;
+// its whole line then stands in mensagem. The session number is stored
+// before the result code is looked at.
+std::size_t fillSessionQuery(ReceiveMessageBase& record, const SendMessageBase& request,
+                             const Fields& fields) {
+  if (fields.size() < 3) return 0;
+  if (!isNumber(fields[0])) return 0;
+  record.numeroSessao = toInt32(fields[0]);
+  if (record.numeroSessao != request.numeroSessao) {
+    record.mensagem = record.rawResponse;
+    return 0;
+  }
+  if (!isNumber(fields[1])) return 0;
+  record.EEEEE = toInt32(fields[1]);
+  record.mensagem.assign(fields[2]);
+  fillAuthority(record, fields, 3);
+  return 5;
+}
+
+void fillTail(Tail tail, const SendMessageBase& request, const OwnFields& own, const Fields& fields,
+              std::size_t from) {
+  if (own.texts.size() == 0) return;
+  std::string& first = **own.texts.begin();
+  switch (tail) {
+    case Tail::None:
+      break;
+    case Tail::Texts: {
+      std::size_t at = from;
+      for (std::string* text : own.texts) {
+        if (at >= fields.size()) break;
+        text->assign(fields[at++]);
+      }
+      break;
+    }
+    case Tail::JoinedRest:
+      for (std::size_t at = from; at < fields.size(); ++at) {
+        if (at > from) first += '|';
+        first.append(fields[at]);
+      }
+      break;
+    case Tail::KeyRequest: {
+      // A seventh field means the line is not the expected answer shape.
+      const int32_t subComando = static_cast<const EnvioAtivarSAT&>(request).subComando;
+      if ((subComando == 2 || subComando == 3) && fields.size() == from + 1)
+        first.assign(fields[from]);
+      break;
+    }
+  }
+}
+
+void fillRecord(ReceiveMessageBase& record, const SendMessageBase& request, const LayoutRow& row,
+                const OwnFields& own, const Fields& fields) {
+  std::size_t tailFrom = 0;
+  switch (row.layout) {
+    case Layout::FiveField:
+      tailFrom = fillFiveField(record, fields);
+      break;
+    case Layout::Sale:
+      tailFrom = fillSale(record, own.secondCode, fields);
+      break;
+    case Layout::SessionQuery:
+      tailFrom = fillSessionQuery(record, request, fields);
+      break;
+  }
+  if (tailFrom != 0) fillTail(row.tail, request, own, fields, tailFrom);
+}
+
+}  // namespace
+
+void ReceiveMessageBase::decodeReceived(const std::string& received,
+                                        const SendMessageBase* request, sat_function_id_t id,
+                                        std::initializer_list<std::string*> ownTexts,
+                                        int32_t* secondCode) noexcept {
+  if (request == nullptr || id < 0 || id >= kSatFunctionCount) return;
+  try {
+    std::vector<std::string> lines = splitLines(received, 3);
+    const std::string* answer = nullptr;
+    if (lines.size() == 1) {
+      // One line is the answer, unless it is only the request coming back.
+      if (sameWithoutLineBreaks(lines[0], request->pullMessageToSend())) return;
+      answer = &lines[0];
+    } else if (lines.size() == 2 && isEcho(lines[0], *request, kEchoSignatures[id])) {
+      answer = &lines[1];
+    } else {
+      return;
+    }
+    Fields fields = splitFields(*answer);
+    if (!answer->empty()) rawResponse = MessagesUtil::responseParser(*answer);
+    fillRecord(*this, *request, kLayouts[id], OwnFields{ownTexts, secondCode}, fields);
+  } catch (const std::exception&) {
+    // A conversion failure ends decoding where it stands, and so does running
+    // out of memory: what was filled stays, the rest keeps its defaults, and
+    // the transaction's validation judges the result.
+  }
+}
+
+void RetornoAtivarSAT::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, ATIVAR_SAT, {&CSR});
+}
+
+void RetornoComunicarCertificadoICPBRASIL::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, COMUNICAR_CERTIFICADO_ICPBRASIL);
+}
+
+void RetornoEnviarDadosVenda::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, ENVIAR_DADOS_VENDA,
+                 {&arquivoCFeBase64, &timeStamp, &chaveConsulta, &valorTotalCFe, &CPFCNPJValue,
+                  &assinaturaQRCODE},
+                 &CCCC);
+}
+
+void RetornoCancelarUltimaVenda::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, CANCELAR_ULTIMA_VENDA,
+                 {&arquivoCFeBase64, &timeStamp, &chaveConsulta, &valorTotalCFe, &CPFCNPJValue,
+                  &assinaturaQRCODE},
+                 &CCCC);
+}
+
+void RetornoConsultarSAT::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, CONSULTAR_SAT);
+}
+
+void RetornoTesteFimAFim::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, TESTE_FIM_A_FIM,
+                 {&arquivoCFeBase64, &timeStamp, &numDocFiscal, &chaveConsulta});
+}
+
+void RetornoConsultarStatusOperacional::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, CONSULTAR_STATUS_OPERACIONAL, {&dadosStatus});
+}
+
+void RetornoConsultarNumeroSessao::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, CONSULTAR_NUMERO_SESSAO);
+}
+
+void RetornoConfigurarInterfaceDeRede::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, CONFIGURAR_INTERFACE_DE_REDE);
+}
+
+void RetornoAssociarAssinatura::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, ASSOCIAR_ASSINATURA);
+}
+
+void RetornoAtualizarSoftwareSAT::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, ATUALIZAR_SOFTWARE_SAT);
+}
+
+void RetornoExtrairLogs::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, EXTRAIR_LOGS, {&arquivoLog});
+}
+
+void RetornoBloquearSAT::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, BLOQUEAR_SAT);
+}
+
+void RetornoDesbloquearSAT::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, DESBLOQUEAR_SAT);
+}
+
+void RetornoTrocarCodigoDeAtivacao::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, TROCAR_CODIGO_DE_ATIVACAO);
+}
+
+void RetornoConsultarUltimaSessaoFiscal::pushReceivedMessage(std::string& received) {
+  decodeReceived(received, envio, CONSULTAR_ULTIMA_SESSAO_FISCAL);
+}
+
+}  // namespace Messages
+}  // namespace Transactions
+}  // namespace Tivaxlib

@@ -1,0 +1,12 @@
+// printf-style formatting into a std::string of any length.
+#pragma once
+
+#include <string>
+
+namespace Tivaxlib {
+namespace Usb {
+
+std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace Usb
+}  // namespace Tivaxlib

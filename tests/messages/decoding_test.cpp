@@ -1,0 +1,178 @@
+// How an answer text is taken apart: echo recognition, line and field
+// splitting, the conversion guard, and the per-class layouts.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "messages/decoded.h"
+#include "messages/receive_messages.h"
+#include "messages/send_messages.h"
+
+namespace Tivaxlib {
+namespace Transactions {
+namespace Messages {
+namespace {
+
+EnvioBloquearSAT blockRequest() {
+  EnvioBloquearSAT request;
+  request.numeroSessao = 5;
+  request.codigoDeAtivacao = "c";
+  return request;
+}
+
+TEST(AnswerLine, FillsWhatItCanAndNoMore) {
+  const Common none;
+  const struct {
+    const char* received;
+    Common expected;
+  } cases[] = {
+      {"5|06000|x\n", {5, 6000, "x", 0, "", "000005|06000|x"}},
+      {"5|06000|x", {5, 6000, "x", 0, "", "000005|06000|x"}},  // no terminator
+      {"5|6000|x|0|\n", {5, 6000, "x", 0, "", "000005|6000|x|0|"}},
+      {"5|6000|x|abc|sefaz\n", {5, 6000, "x", 0, "sefaz", "000005|6000|x|abc|sefaz"}},
+      {"5|06\r000|x\r\n", {5, 6000, "x", 0, "", "000005|06000|x"}},
+      {"1234567|06000|x\n", {1234567, 6000, "x", 0, "", "1234567|06000|x"}},
+      // Too few fields, or a first field that is not all digits: the line
+      // alone is kept.
+      {"5|06000\n", {0, 0, "", 0, "", "000005|06000"}},
+      {"12abc|06000|x\n", {0, 0, "", 0, "", "000012|06000|x"}},
+      {"-5|06000|x\n", {0, 0, "", 0, "", "0000-5|06000|x"}},
+      // A number too long for 32 bits stops decoding where it stands.
+      {"5|06000|x|99999999999|sefaz\n", {5, 6000, "x", 0, "", "000005|06000|x|99999999999|sefaz"}},
+      {"5|99999999999|x\n", {5, 0, "", 0, "", "000005|99999999999|x"}},
+      {"99999999999|06000|x\n", none},
+      // No session number to normalise: nothing at all.
+      {"|06000|x\n", none},
+      {"12345\n", none},
+      {"", none},
+      {"\n\n", none},
+  };
+  const EnvioBloquearSAT request = blockRequest();
+  for (const auto& c : cases)
+    EXPECT_EQ(commonOf(decode<RetornoBloquearSAT>(request, c.received)), c.expected)
+        << c.received;
+}
+
+TEST(AnswerLine, WithoutALinkedRequestNothingIsDecoded) {
+  RetornoBloquearSAT response;
+  std::string text = "5|06000|x\n";
+  response.pushReceivedMessage(text);
+  EXPECT_EQ(commonOf(response), Common());
+}
+
+// Request of AtivarSAT: 0|000042|1|codigo|cnpj|35
+TEST(Echo, IsRecognisedFieldByField) {
+  EnvioAtivarSAT request;
+  request.numeroSessao = 42;
+  request.codigoDeAtivacao = "codigo";
+  request.CNPJ = "cnpj";
+  const struct {
+    const char* echo;
+    bool recognised;
+  } cases[] = {
+      {"0|000042|1|codigo|cnpj|35", true},
+      {"0|42|01|codigo|cnpj|035", true},  // numbers compare as numbers
+      {"0|000042|1|codigo|cnpj|35\r", true},
+      {"0|000043|1|codigo|cnpj|35", false},
+      {"1|000042|1|codigo|cnpj|35", false},
+      {"0|000042|1|codigX|cnpj|35", false},
+      {"0|000042|2|codigo|cnpj|35", false},
+      {"0|000042|1|codigo|cnpj|3a", false},
+      {"0|000042|1|codigo|cnpj|35|x", false},
+      {"0|000042|1|codigo|cnpj", false},
+      {"0|99999999999|1|codigo|cnpj|35", false},
+  };
+  for (const auto& c : cases) {
+    const RetornoAtivarSAT r =
+        decode<RetornoAtivarSAT>(request, std::string(c.echo) + "\n000042|04000|ok\n");
+    EXPECT_EQ(r.EEEEE, c.recognised ? 4000 : 0) << c.echo;
+    EXPECT_EQ(r.rawResponse, c.recognised ? "000042|04000|ok" : "") << c.echo;
+  }
+}
+
+TEST(Echo, AloneOrWithAStrayLineDecodesNothing) {
+  EnvioAtivarSAT request;
+  request.numeroSessao = 42;
+  const std::string echo = request.pullMessageToSend();  // 0|000042|1|||35
+  for (const std::string& text : {echo, echo + "000042|04000|ok\nstray\n"})
+    EXPECT_EQ(commonOf(decode<RetornoAtivarSAT>(request, text)), Common()) << text;
+}
+
+// A multi-line XML goes out on one line (the channel drops its line feeds)
+// and its carriage returns are dropped from the echo: the echo still counts.
+TEST(Echo, OfAMultiLineTextIsRecognised) {
+  EnvioEnviarDadosVenda request;
+  request.numeroSessao = 42;
+  request.codigoDeAtivacao = "codigo";
+  request.dadosVenda = "<CFe>\r\n\t<infCFe/>\n</CFe>\n";
+  const std::string answer = "000042|06000|0000|Emitido com sucesso|0||Q0ZlAA==";
+  const std::string echo = "2|000042|codigo|<CFe>\r\t<infCFe/></CFe>\r\n";
+  const RetornoEnviarDadosVenda r = decode<RetornoEnviarDadosVenda>(request, echo + answer + "\n");
+  EXPECT_EQ(r.rawResponse, answer);
+  EXPECT_EQ(r.arquivoCFeBase64, "Q0ZlAA==");
+
+  const std::string otherSale = "2|000042|codigo|<CFe>\t<infCFe/></CFX>\n";
+  EXPECT_EQ(decode<RetornoEnviarDadosVenda>(request, otherSale + answer + "\n").rawResponse, "");
+  EXPECT_EQ(decode<RetornoEnviarDadosVenda>(request, echo).rawResponse, "");
+}
+
+TEST(Layout, CertificateRequestOnlyForSubcommandsTwoAndThreeWithSixFields) {
+  for (int32_t subComando : {1, 2, 3, 4}) {
+    EnvioAtivarSAT request;
+    request.numeroSessao = 1;
+    request.subComando = subComando;
+    const bool wanted = subComando == 2 || subComando == 3;
+    EXPECT_EQ(decode<RetornoAtivarSAT>(request, "1|04006|ok|0|s|CSR\n").CSR, wanted ? "CSR" : "")
+        << subComando;
+    EXPECT_EQ(decode<RetornoAtivarSAT>(request, "1|04006|ok|0|s|CSR|x\n").CSR, "") << subComando;
+  }
+}
+
+TEST(Layout, StatusDataJoinsTheRemainingFields) {
+  EnvioConsultarStatusOperacional request;
+  request.numeroSessao = 1;
+  const struct {
+    const char* answer;
+    const char* dadosStatus;
+  } cases[] = {{"1|10000|ok|0|msg|a||c\n", "a||c"},
+               {"1|10000|ok|0|msg|a|b|\n", "a|b"},
+               {"1|10000|ok|0|msg\n", ""}};
+  for (const auto& c : cases)
+    EXPECT_EQ(decode<RetornoConsultarStatusOperacional>(request, c.answer).dadosStatus,
+              c.dadosStatus);
+}
+
+TEST(Layout, SessionQueryMayCarryAnotherSessionsAnswer) {
+  EnvioConsultarNumeroSessao request;
+  request.numeroSessao = 123;
+  EXPECT_EQ(commonOf(decode<RetornoConsultarNumeroSessao>(request, "99|06000|texto\n")),
+            (Common{99, 0, "000099|06000|texto", 0, "", "000099|06000|texto"}));
+  EXPECT_EQ(commonOf(decode<RetornoConsultarNumeroSessao>(request, "000123|06001|msg|2|s\n")),
+            (Common{123, 6001, "msg", 2, "s", "000123|06001|msg|2|s"}));
+  // The session is stored before the result code is looked at.
+  EXPECT_EQ(commonOf(decode<RetornoConsultarNumeroSessao>(request, "123|x|msg\n")),
+            (Common{123, 0, "", 0, "", "000123|x|msg"}));
+
+  EnvioConsultarUltimaSessaoFiscal last;
+  last.numeroSessao = 5;
+  EXPECT_EQ(decode<RetornoConsultarUltimaSessaoFiscal>(last, "7|06000|t\n").mensagem,
+            "000007|06000|t");
+}
+
+TEST(Layout, SaleErrorAnswerStopsAtTheAuthorityMessage) {
+  EnvioCancelarUltimaVenda request;
+  request.numeroSessao = 42;
+  const auto error = decode<RetornoCancelarUltimaVenda>(request, "42|07001|1999|Erro|0|sefaz\n");
+  EXPECT_EQ(commonOf(error), (Common{42, 7001, "Erro", 0, "sefaz", "000042|07001|1999|Erro|0|sefaz"}));
+  EXPECT_EQ(error.CCCC, 1999);
+  EXPECT_EQ(error.arquivoCFeBase64 + error.assinaturaQRCODE, "");
+
+  const auto bad = decode<RetornoCancelarUltimaVenda>(request, "42|07001|x|Erro\n");
+  EXPECT_EQ(commonOf(bad), (Common{0, 0, "", 0, "", "000042|07001|x|Erro"}));
+  EXPECT_EQ(bad.CCCC, 0);
+}
+
+}  // namespace
+}  // namespace Messages
+}  // namespace Transactions
+}  // namespace Tivaxlib
