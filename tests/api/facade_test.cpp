@@ -181,8 +181,9 @@ TEST_F(Facade, AnswersAreJudgedByTheirFunctionsRule) {
     const std::string got = j.sameSessionRule ? take(ConsultarStatusOperacional(5, "c"))
                                               : take(ConsultarNumeroSessao(5, "c", 99));
     EXPECT_EQ(got, j.expected) << j.answer;
-    if (!j.sameSessionRule)
+    if (!j.sameSessionRule) {
       EXPECT_EQ(take(ConsultarUltimaSessaoFiscal(5, "c")), j.expected) << j.answer;
+    }
   }
 }
 
