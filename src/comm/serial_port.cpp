@@ -1,0 +1,143 @@
+#include "comm/serial_port.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "comm/pause.h"
+
+namespace Tivaxlib {
+namespace Comm {
+
+namespace {
+
+constexpr long kSettlePauseMs = 1000;  // after opening, for the device to settle
+constexpr long kQuietPauseMs = 10;     // before flushing around writes and closes
+
+// Input processing that would alter or swallow bytes of a binary-clean
+// line: break and parity handling, CR/LF translation, software flow control.
+constexpr tcflag_t kInputFlagsCleared =
+    IGNBRK | BRKINT | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXANY | IXOFF;
+static_assert(kInputFlagsCleared == 0x1dfb, "raw input mask");
+
+// Never destroyed: a channel closed during process exit must still find it.
+std::shared_ptr<serial_port>& currentHolder() {
+  static auto* const holder = new std::shared_ptr<serial_port>();
+  return *holder;
+}
+
+}  // namespace
+
+bool operator!=(const termios& a, const termios& b) {
+  return a.c_iflag != b.c_iflag || a.c_oflag != b.c_oflag || a.c_cflag != b.c_cflag ||
+         a.c_lflag != b.c_lflag || a.c_line != b.c_line || a.c_cc[VTIME] != b.c_cc[VTIME] ||
+         a.c_cc[VMIN] != b.c_cc[VMIN] || cfgetispeed(&a) != cfgetispeed(&b) ||
+         cfgetospeed(&a) != cfgetospeed(&b);
+}
+
+serial_port::serial_port(std::string devicePath) : path(std::move(devicePath)) {}
+
+serial_port::~serial_port() { closePort(); }
+
+bool serial_port::portOpen() {
+  // A descriptor still open here would otherwise be lost.
+  closePort();
+  errno = 0;
+  fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_SYNC);
+  const int openErrno = errno;
+  pause_ms(kSettlePauseMs);
+  if (fd > 0) return true;
+  std::fprintf(stderr, "SerialPort::portOpen: Unable to open device %s (%s)\n", path.c_str(),
+               std::strerror(openErrno));
+  // Descriptor 0 is never taken for the device (it is the process's standard
+  // input slot), but it was opened here and must not leak.
+  if (fd == 0) close(fd);
+  fd = -1;
+  return false;
+}
+
+void serial_port::setParameters() {
+  tcgetattr(fd, &tio);
+  // Starting from an all-zero record resets whatever a previous user left
+  // (output processing in particular: oflag stays as read back below).
+  const termios cleared{};
+  tcsetattr(fd, TCSANOW, &cleared);
+
+  termios raw{};
+  if (tcgetattr(fd, &raw) != 0) {
+    const int err = errno;
+    std::fprintf(stderr, "SerialPort::setParameters: Failed to read port settings %s (%s)\n",
+                 path.c_str(), std::strerror(err));
+    return;
+  }
+  if (cfsetspeed(&raw, B4000000) != 0 && cfsetspeed(&raw, B115200) != 0) {
+    const int err = errno;
+    std::fprintf(stderr, "SerialPort::setParameters: Failed to set baud rate %s (%s)\n",
+                 path.c_str(), std::strerror(err));
+    return;
+  }
+  // Blocking reads by default: wait for the first byte, then end the read
+  // after half a second without more.
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 5;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ISIG | ICANON | ECHO | ECHOE);
+  raw.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | CRTSCTS);
+  raw.c_cflag |= CS8 | CREAD | CLOCAL;
+  raw.c_iflag &= ~kInputFlagsCleared;
+
+  tcflush(fd, TCIFLUSH);
+  if (tcsetattr(fd, TCSANOW, &raw) != 0) {
+    const int err = errno;
+    std::fprintf(stderr,
+                 "SerialPort::setParameters: Failed to set parameters %s\nerrorno: %d,  (%s)\n",
+                 path.c_str(), err, std::strerror(err));
+    return;
+  }
+  pause_ms(kQuietPauseMs);
+  flushBoth();
+}
+
+bool serial_port::setNonBloking(bool blocking) {
+  // Shared by every port; only touched under a channel's lock.
+  static termios settings{};
+  if (tcgetattr(fd, &tio) != 0) return false;
+  if (settings != tio) settings = tio;
+  settings.c_cc[VMIN] = blocking ? 1 : 0;
+  settings.c_cc[VTIME] = blocking ? 5 : 0;
+  if (settings != tio) {
+    tio = settings;
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;
+  }
+  return true;
+}
+
+void serial_port::closePort() {
+  if (fd <= 0) return;
+  pause_ms(kQuietPauseMs);
+  flushBoth();
+  close(fd);
+  fd = -1;
+}
+
+void serial_port::flushBoth() { tcflush(fd, TCIOFLUSH); }
+
+ssize_t serial_port::readSome(char* buffer, size_t size) { return read(fd, buffer, size); }
+
+ssize_t serial_port::writeSome(const char* data, size_t size) { return write(fd, data, size); }
+
+std::shared_ptr<serial_port> currentSerialPort() { return std::atomic_load(&currentHolder()); }
+
+void replaceCurrentSerialPort(const std::string& path) {
+  // The old port goes first, so its descriptor is closed before the new
+  // one is opened.
+  std::atomic_store(&currentHolder(), std::shared_ptr<serial_port>());
+  std::atomic_store(&currentHolder(), std::make_shared<serial_port>(path));
+}
+
+}  // namespace Comm
+}  // namespace Tivaxlib

@@ -1,0 +1,65 @@
+// The serial terminal under which the device is reachable, and the one
+// place where the library touches the terminal: every open, read, write,
+// close and termios call of the link lives behind this class.
+#pragma once
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace Tivaxlib {
+namespace Comm {
+
+// Whether two terminal settings differ in what the link depends on: the
+// four flag sets, the line discipline, VMIN, VTIME and both speeds. Other
+// control characters do not matter in raw mode and are not compared.
+bool operator!=(const termios& a, const termios& b);
+
+class serial_port {
+ public:
+  explicit serial_port(std::string devicePath);
+  // Closes the descriptor if it is still open.
+  virtual ~serial_port();
+  serial_port(const serial_port&) = delete;
+  serial_port& operator=(const serial_port&) = delete;
+
+  // Opens the device (read/write, never as controlling terminal, writes
+  // synchronous) and gives it one second to settle whatever the outcome.
+  // true when a usable descriptor (> 0) was obtained.
+  bool portOpen();
+  // Puts the open port in raw 8N1 mode at 4 Mbit/s, or 115200 bit/s when
+  // the faster speed is refused. Failures are reported on stderr and leave
+  // the port open with the settings it has.
+  void setParameters();
+  // Switches reads between waiting for the first byte of an answer (true)
+  // and returning at once with whatever has arrived (false). false when
+  // the mode could not be read or applied.
+  bool setNonBloking(bool blocking);
+  // Pauses 10 ms, discards both queues and closes; nothing when not open.
+  void closePort();
+  // Discards unread input and unsent output.
+  void flushBoth();
+
+  // One read or write call on the descriptor, with errno as left by it.
+  ssize_t readSome(char* buffer, size_t size);
+  ssize_t writeSome(const char* data, size_t size);
+
+  int fd = -1;
+  std::string path;
+  termios tio{};
+};
+
+// The process-wide current port. Every channel works on whichever port is
+// current; building a channel replaces it. Callers keep the returned
+// pointer for the length of one operation, so replacing the port never
+// pulls it from under an exchange that is still running.
+std::shared_ptr<serial_port> currentSerialPort();
+// Drops the current port (closing it unless an exchange still holds it)
+// and installs a fresh, unopened one for `path`.
+void replaceCurrentSerialPort(const std::string& path);
+
+}  // namespace Comm
+}  // namespace Tivaxlib
