@@ -3,8 +3,9 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test demo install packages clean
 
 all: build
 
@@ -22,6 +23,12 @@ test: build
 
 demo: build
 	$(BUILD)/tools/demo/tivax-demo examples/vendas/venda-minima.xml
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+packages: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD)

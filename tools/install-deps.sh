@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config make
           libgtest-dev libgmock-dev libbenchmark-dev
-          libpugixml-dev libutfcpp-dev)
+          libpugixml-dev libutfcpp-dev dpkg-dev file python3)
 packages+=("$@")
 
 missing=()

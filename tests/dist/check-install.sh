@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and uses it as an application
+# developer would: a C program built through pkg-config, a C++ program built
+# through find_package(tivax), the example's Makefile and the installed
+# command-line tool, each run against the installed device emulator.
+#
+#   check-install.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+[ $# -eq 2 ] || { echo "usage: $0 BUILD_DIR SOURCE_DIR" >&2; exit 2; }
+BUILD=$(cd "$1" && pwd)
+SOURCE=$(cd "$2" && pwd)
+. "$SOURCE/tests/dist/dist_common.sh"
+
+VERSION=$(cache_value "$BUILD" CMAKE_PROJECT_VERSION)
+[ -n "$VERSION" ] || fail "no project version in $BUILD/CMakeCache.txt"
+MAJOR=${VERSION%%.*}
+FLAGS=$(consumer_flags "$BUILD")
+CODE=12345678  # the emulator's activation code
+
+# --- the installed tree -----------------------------------------------------
+PREFIX=$WORK/prefix
+cmake --install "$BUILD" --prefix "$PREFIX" >"$WORK/install.log" || fail "cmake --install: $(cat "$WORK/install.log")"
+
+library=$(find "$PREFIX" -name "libtivax.so.$VERSION" -type f)
+[ -n "$library" ] || fail "libtivax.so.$VERSION not installed"
+LIBDIR=$(dirname "$library")
+note "library in $LIBDIR"
+[ "$(readlink "$LIBDIR/libtivax.so.$MAJOR")" = "libtivax.so.$VERSION" ] || fail "libtivax.so.$MAJOR link"
+[ "$(readlink "$LIBDIR/libtivax.so")" = "libtivax.so.$MAJOR" ] || fail "libtivax.so link"
+objdump -p "$library" | grep -q "SONAME *libtivax.so.$MAJOR\$" || fail "SONAME is not libtivax.so.$MAJOR"
+for f in include/tivax.h include/tivax_version.h bin/tivax bin/tivax-emulator lib/udev/rules.d/60-tivax.rules; do
+  [ -e "$PREFIX/$f" ] || fail "$f not installed"
+done
+for f in pkgconfig/tivax.pc cmake/tivax/tivaxConfig.cmake cmake/tivax/tivaxConfigVersion.cmake \
+  cmake/tivax/tivaxTargets.cmake; do
+  [ -e "$LIBDIR/$f" ] || fail "$f not installed beside the library"
+done
+grep -q "#define TIVAX_VERSION \"$VERSION\"" "$PREFIX/include/tivax_version.h" || fail "tivax_version.h version"
+
+# Each component alone holds its own part.
+for component in runtime development tools; do
+  cmake --install "$BUILD" --prefix "$WORK/$component" --component "$component" >/dev/null
+done
+[ -z "$(find "$WORK/runtime" -name '*.h' -o -name 'libtivax.so' -o -name '*.pc' -o -path '*/bin/*')" ] ||
+  fail "runtime component holds development files or tools"
+[ -n "$(find "$WORK/runtime" -name "libtivax.so.$MAJOR")" ] || fail "runtime component lacks libtivax.so.$MAJOR"
+[ -z "$(find "$WORK/development" -name 'libtivax.so.*')" ] || fail "development component holds the runtime"
+[ -n "$(find "$WORK/development" -name tivax.pc)" ] || fail "development component lacks tivax.pc"
+[ -e "$WORK/tools/bin/tivax" ] || fail "tools component lacks the tool"
+
+# --- pkg-config -------------------------------------------------------------
+export PKG_CONFIG_PATH=$LIBDIR/pkgconfig
+[ "$(pkg-config --modversion tivax)" = "$VERSION" ] || fail "pkg-config --modversion"
+# shellcheck disable=SC2046
+cc $FLAGS -Wall -Wextra -Werror -o "$WORK/c-consumer" "$SOURCE/tests/dist/consumer/consumer.c" \
+  $(pkg-config --cflags --libs tivax) || fail "building the C consumer through pkg-config"
+LD_LIBRARY_PATH=$LIBDIR with_emulator "$PREFIX/bin/tivax-emulator" "$WORK/c-consumer" @PORT@ "$VERSION" ||
+  fail "the C consumer"
+note "C program through pkg-config: ok"
+
+# --- find_package -----------------------------------------------------------
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+cmake -S "$SOURCE/tests/dist/consumer" -B "$WORK/cmake-consumer" "${generator[@]}" \
+  -DCMAKE_PREFIX_PATH="$PREFIX" -DCMAKE_CXX_FLAGS="$FLAGS" >"$WORK/consumer.log" 2>&1 ||
+  fail "configuring the CMake consumer: $(cat "$WORK/consumer.log")"
+cmake --build "$WORK/cmake-consumer" >>"$WORK/consumer.log" 2>&1 ||
+  fail "building the CMake consumer: $(cat "$WORK/consumer.log")"
+# The imported target carries the library's path: no LD_LIBRARY_PATH.
+with_emulator "$PREFIX/bin/tivax-emulator" "$WORK/cmake-consumer/consumer" @PORT@ "$CODE" ||
+  fail "the CMake consumer"
+note "C++ program through find_package: ok"
+
+# Another major version must not be accepted.
+mkdir -p "$WORK/wrong-major"
+cat >"$WORK/wrong-major/CMakeLists.txt" <<EOF
+cmake_minimum_required(VERSION 3.16)
+project(wrong_major NONE)
+find_package(tivax $((MAJOR + 1)) REQUIRED)
+EOF
+if cmake -S "$WORK/wrong-major" -B "$WORK/wrong-major/build" -DCMAKE_PREFIX_PATH="$PREFIX" >/dev/null 2>&1; then
+  fail "find_package(tivax $((MAJOR + 1))) accepted version $VERSION"
+fi
+
+# --- the example's Makefile -------------------------------------------------
+cp "$SOURCE/examples/c/consulta_status.c" "$SOURCE/examples/c/Makefile" "$WORK/"
+make -s -C "$WORK" CFLAGS="$FLAGS -O2 -Wall -Wextra -Werror" consulta_status >/dev/null || fail "building examples/c"
+LD_LIBRARY_PATH=$LIBDIR with_emulator "$PREFIX/bin/tivax-emulator" "$WORK/consulta_status" "$CODE" @PORT@ \
+  >"$WORK/example.out" || fail "the example"
+grep -q '|10000|' "$WORK/example.out" || fail "the example printed no status: $(cat "$WORK/example.out")"
+note "examples/c through its Makefile: ok"
+
+# --- the installed tool -----------------------------------------------------
+# It finds the library beside it (RUNPATH), without LD_LIBRARY_PATH.
+with_emulator "$PREFIX/bin/tivax-emulator" "$PREFIX/bin/tivax" --porta @PORT@ --campos consultar-sat \
+  >"$WORK/tool.out" || fail "the installed tool"
+grep -q '^EEEEE=08000$' "$WORK/tool.out" || fail "the tool's answer: $(cat "$WORK/tool.out")"
+[ "$("$PREFIX/bin/tivax" --version)" = "tivax $VERSION" ] || fail "tivax --version"
+note "installed tool: ok"
+
+echo "install check passed"

@@ -1,0 +1,48 @@
+// The tool's subcommands: one table row per library function, with its
+// options, the shape of its answer and the call that runs it.
+#ifndef TIVAX_CLI_SUBCOMMANDS_H
+#define TIVAX_CLI_SUBCOMMANDS_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "answer_fields.h"
+#include "cli_options.h"
+
+namespace tivaxcli {
+
+struct Invocation {
+  int sessao;
+  const OptionValues& values;
+};
+
+// What a call gave back: the library's text (a SAT answer line, or "1"/"0"
+// for the yes-or-no functions) and whether it counts as a valid answer.
+struct Answer {
+  std::string text;
+  bool valid;
+};
+
+struct Subcommand {
+  std::string name;
+  std::string function;  // the library function behind it
+  std::string summary;
+  std::vector<CliOption> options;
+  AnswerLayout layout = AnswerLayout::Common;
+  std::string flagName;     // the value's name for AnswerLayout::Flag
+  bool needsDevice = true;  // connects before the call
+  std::function<Answer(const Invocation&)> call;
+
+  const CliOption* findOption(const std::string& optionName) const;
+};
+
+const std::vector<Subcommand>& subcommands();
+const Subcommand* findSubcommand(const std::string& name);
+
+// Options valid with every subcommand, before or after its name.
+const std::vector<CliOption>& globalOptions();
+
+}  // namespace tivaxcli
+
+#endif
