@@ -1,0 +1,319 @@
+#include "emulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "line_framer.h"
+#include "pseudo_terminal.h"
+#include "sat_device.h"
+#include "transmission.h"
+
+namespace tivaxemu {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+const struct {
+  std::int32_t first;
+  Fault fault;
+} kFaultRanges[] = {
+    {kEchoSessions, kEcho},         {kCrLfSessions, kCrLf},       {kSplitSessions, kSplit},
+    {kDelaySessions, kDelay},       {kSilenceSessions, kSilence}, {kHangUpSessions, kHangUp},
+    {kGarbageSessions, kGarbage},   {kOversizeSessions, kOversize},
+    {kOtherSessionSessions, kOtherSession},
+};
+
+const std::size_t kReadChunk = 64 * 1024;
+
+}  // namespace
+
+Faults faultsForSession(std::int32_t session) {
+  for (const auto& range : kFaultRanges)
+    if (session >= range.first && session - range.first < kFaultRangeSize) return range.fault;
+  return kNoFault;
+}
+
+struct Emulator::Impl {
+  explicit Impl(Options o)
+      : options(std::move(o)),
+        device(options.activationCode, options.clock),
+        framer(options.maxRequestBytes) {}
+
+  void serve();
+  // False when the terminal fails to read.
+  bool readRequests(int master);
+  void answer(const LineFramer::Line& line);
+  void promoteDuePiece(SteadyClock::time_point now);
+  void writeOutput(int master);
+  void dropOutput();
+  bool outputPending() const { return written < writing.size() || !queue.empty(); }
+  void hangUp();
+  int timeoutMs(SteadyClock::time_point now) const;
+
+  const Options options;
+
+  // Shared with the callers of the public interface.
+  mutable std::mutex mutex;
+  SatDevice device;
+  std::uint64_t requests = 0;
+  std::string last;
+  std::uint64_t hangUpCount = 0;
+  std::string currentPath;
+
+  // The serving thread's own (and stop()'s once it has joined).
+  std::unique_ptr<PseudoTerminal> terminal;
+  LineFramer framer;
+  Xorshift random{0x9e3779b9u};
+  struct Scheduled {
+    SteadyClock::time_point due;
+    Piece piece;
+  };
+  std::vector<char> buffer = std::vector<char>(kReadChunk);
+  std::deque<Scheduled> queue;
+  std::string writing;  // the piece on its way out
+  std::size_t written = 0;
+  bool hangUpAfterWriting = false;
+
+  int wakeRead = -1;
+  int wakeWrite = -1;
+  std::atomic<bool> stopping{false};
+  std::thread thread;
+  bool running = false;
+};
+
+void Emulator::Impl::serve() {
+  while (!stopping.load()) {
+    promoteDuePiece(SteadyClock::now());
+    const int master = terminal ? terminal->master() : -1;
+    pollfd fds[2] = {{wakeRead, POLLIN, 0}, {master, POLLIN, 0}};
+    if (written < writing.size()) fds[1].events |= POLLOUT;
+    const int ready = poll(fds, master >= 0 ? 2 : 1, timeoutMs(SteadyClock::now()));
+    if (ready < 0) {
+      if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    if (fds[0].revents & POLLIN) {
+      char drain[64];
+      while (::read(wakeRead, drain, sizeof drain) > 0) {
+      }
+    }
+    if (stopping.load()) break;
+    const bool readable = master >= 0 && (fds[1].revents & POLLIN);
+    const bool broken = master >= 0 && (fds[1].revents & (POLLHUP | POLLERR));
+    if ((readable && !readRequests(master)) || (broken && !readable)) {
+      // Not expected while the emulator holds the terminal side open; do
+      // not spin if the system says so anyway.
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    promoteDuePiece(SteadyClock::now());
+    if (terminal) writeOutput(terminal->master());
+  }
+}
+
+int Emulator::Impl::timeoutMs(SteadyClock::time_point now) const {
+  if (written < writing.size() || queue.empty()) return -1;
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(queue.front().due - now);
+  return wait.count() < 0 ? 0 : static_cast<int>(wait.count());
+}
+
+bool Emulator::Impl::readRequests(int master) {
+  std::vector<LineFramer::Line> lines;
+  for (;;) {
+    const ssize_t got = ::read(master, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EAGAIN) return true;
+    if (got <= 0) return false;
+    // A new request makes whatever is left of an earlier answer stale: the
+    // library has given up on it (and flushed its input before sending).
+    if (outputPending()) dropOutput();
+    framer.push(buffer.data(), static_cast<std::size_t>(got), lines);
+    for (const LineFramer::Line& line : lines) answer(line);
+    lines.clear();
+    if (static_cast<std::size_t>(got) < buffer.size()) return true;
+  }
+}
+
+void Emulator::Impl::answer(const LineFramer::Line& line) {
+  SatDevice::Answer reply;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++requests;
+    last = line.text;
+    reply = device.handle(line.text, line.truncated);
+  }
+  if (!reply.answered) return;
+  const Faults faults = options.faults | faultsForSession(reply.session);
+  std::vector<Piece> pieces =
+      shapeAnswer(line.text, reply.line, reply.session, faults, options, random);
+  SteadyClock::time_point due = SteadyClock::now();
+  if (!queue.empty() && queue.back().due > due) due = queue.back().due;
+  for (Piece& piece : pieces) {
+    due += piece.after;
+    queue.push_back(Scheduled{due, std::move(piece)});
+  }
+}
+
+void Emulator::Impl::promoteDuePiece(SteadyClock::time_point now) {
+  if (written < writing.size() || queue.empty() || queue.front().due > now) return;
+  writing = std::move(queue.front().piece.bytes);
+  hangUpAfterWriting = queue.front().piece.hangUpAfter;
+  written = 0;
+  queue.pop_front();
+  if (writing.empty() && hangUpAfterWriting) hangUp();
+}
+
+void Emulator::Impl::writeOutput(int master) {
+  while (written < writing.size()) {
+    const ssize_t put = ::write(master, writing.data() + written, writing.size() - written);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && errno == EAGAIN) return;  // the terminal is full: wait for POLLOUT
+    if (put <= 0) {
+      dropOutput();
+      return;
+    }
+    written += static_cast<std::size_t>(put);
+    if (written < writing.size()) continue;
+    // This piece is out: hang up after it, or go on with the next one if
+    // it is already due.
+    if (hangUpAfterWriting) {
+      hangUp();
+      return;
+    }
+    writing.clear();
+    written = 0;
+    promoteDuePiece(SteadyClock::now());
+  }
+}
+
+void Emulator::Impl::dropOutput() {
+  queue.clear();
+  writing.clear();
+  written = 0;
+  hangUpAfterWriting = false;
+}
+
+// Closes the terminal as an unplugged device would. The new terminal is
+// opened, and the link pointed at it, before the old one is closed, so that
+// the library finds the new port as soon as it notices the hang-up.
+void Emulator::Impl::hangUp() {
+  std::string error;
+  std::unique_ptr<PseudoTerminal> fresh = PseudoTerminal::open(error);
+  if (!fresh)
+    std::fprintf(stderr, "tivax-emulator: cannot open a new terminal: %s\n", error.c_str());
+  else if (!options.linkPath.empty() && !pointLinkAt(options.linkPath, fresh->path(), error))
+    std::fprintf(stderr, "tivax-emulator: cannot update %s: %s\n", options.linkPath.c_str(),
+                 error.c_str());
+  std::unique_ptr<PseudoTerminal> old = std::move(terminal);
+  terminal = std::move(fresh);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    currentPath = terminal ? terminal->path() : std::string();
+    ++hangUpCount;
+  }
+  old.reset();
+  framer.reset();
+  dropOutput();
+}
+
+Emulator::Emulator(Options options) : impl(new Impl(std::move(options))) {}
+
+Emulator::~Emulator() { stop(); }
+
+bool Emulator::start(std::string* error) {
+  Impl& d = *impl;
+  if (d.running) return true;
+  std::string reason;
+  d.terminal = PseudoTerminal::open(reason);
+  if (d.terminal && !d.options.linkPath.empty() &&
+      !pointLinkAt(d.options.linkPath, d.terminal->path(), reason))
+    d.terminal.reset();
+  int wake[2];
+  if (d.terminal && pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    reason = "pipe2 failed";
+    d.terminal.reset();
+  }
+  if (!d.terminal) {
+    if (error) *error = reason;
+    return false;
+  }
+  d.wakeRead = wake[0];
+  d.wakeWrite = wake[1];
+  {
+    std::lock_guard<std::mutex> lock(d.mutex);
+    d.currentPath = d.terminal->path();
+  }
+  d.stopping.store(false);
+  d.thread = std::thread([&d] { d.serve(); });
+  d.running = true;
+  return true;
+}
+
+void Emulator::stop() {
+  Impl& d = *impl;
+  if (!d.running) return;
+  d.stopping.store(true);
+  const char wake = 'x';
+  while (::write(d.wakeWrite, &wake, 1) < 0 && errno == EINTR) {
+  }
+  d.thread.join();
+  if (!d.options.linkPath.empty()) removeLink(d.options.linkPath, terminalPath());
+  d.terminal.reset();
+  d.dropOutput();
+  d.framer.reset();
+  ::close(d.wakeRead);
+  ::close(d.wakeWrite);
+  d.wakeRead = d.wakeWrite = -1;
+  d.running = false;
+}
+
+std::string Emulator::terminalPath() const {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return impl->currentPath;
+}
+
+std::string Emulator::portPath() const {
+  return impl->options.linkPath.empty() ? terminalPath() : impl->options.linkPath;
+}
+
+std::uint64_t Emulator::requestCount() const {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return impl->requests;
+}
+
+std::string Emulator::lastRequest() const {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return impl->last;
+}
+
+std::uint64_t Emulator::hangUps() const {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return impl->hangUpCount;
+}
+
+std::string Emulator::activationCode() const {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return impl->device.activationCode();
+}
+
+bool Emulator::blocked() const {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return impl->device.blocked();
+}
+
+void Emulator::resetDevice() {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  impl->device = SatDevice(impl->options.activationCode, impl->options.clock);
+}
+
+}  // namespace tivaxemu

@@ -1,0 +1,123 @@
+// A stand-in for the fiscal device: it serves the device's line protocol on
+// a pseudo-terminal, so the library can be driven end to end without the
+// hardware. Used in-process by the end-to-end tests and the demo, and as the
+// tivax-emulator program.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tivaxemu {
+
+// What the device does wrong on the wire. Faults combine: a run may set
+// some for every request, and the session number adds one per request.
+using Faults = unsigned;
+enum Fault : Faults {
+  kNoFault = 0,
+  kEcho = 1u << 0,          // echoes the request line before the answer
+  kCrLf = 1u << 1,          // ends lines with CR LF
+  kSplit = 1u << 2,         // sends the answer in pieces with pauses between
+  kDelay = 1u << 3,         // answers late
+  kSilence = 1u << 4,       // does not answer
+  kHangUp = 1u << 5,        // sends half the answer, then hangs up
+  kGarbage = 1u << 6,       // sends random bytes without "|" instead
+  kOversize = 1u << 7,      // answers with a line past the library's cap
+  kOtherSession = 1u << 8,  // answers as if asked by another session
+};
+
+// Session numbers that pick a fault. They have seven digits: the standard's
+// session numbers have six, so an application never meets these ranges, and
+// neither do the random probes of the library's consultaBloqueio (below
+// 999999).
+//
+//   sessions          fault          on the wire
+//   9000000-9000099   kEcho          the request line, then the answer
+//   9000100-9000199   kCrLf          the answer ended by CR LF
+//   9000200-9000299   kSplit         the answer in 3 pieces, 50 ms apart
+//   9000300-9000399   kDelay         the answer after 1.5 s
+//   9000400-9000499   kSilence       nothing
+//   9000500-9000599   kHangUp        half the answer; 50 ms later the
+//                                    terminal is closed and a new one opened
+//                                    (the --link symlink is pointed at the
+//                                    new one first)
+//   9000600-9000699   kGarbage       random bytes without "|", then LF
+//   9000700-9000799   kOversize      a 3 MiB line (LF included)
+//   9000800-9000899   kOtherSession  the answer with session + 1 in front
+//
+// The device still carries out the request (state changes, stored answer)
+// whatever the fault; only what goes back on the wire changes.
+constexpr std::int32_t kFaultRangeSize = 100;
+constexpr std::int32_t kEchoSessions = 9000000;
+constexpr std::int32_t kCrLfSessions = 9000100;
+constexpr std::int32_t kSplitSessions = 9000200;
+constexpr std::int32_t kDelaySessions = 9000300;
+constexpr std::int32_t kSilenceSessions = 9000400;
+constexpr std::int32_t kHangUpSessions = 9000500;
+constexpr std::int32_t kGarbageSessions = 9000600;
+constexpr std::int32_t kOversizeSessions = 9000700;
+constexpr std::int32_t kOtherSessionSessions = 9000800;
+
+// The fault that a session number selects (kNoFault outside the ranges).
+Faults faultsForSession(std::int32_t session);
+
+struct Options {
+  std::string activationCode = "12345678";
+  // When set, a symlink kept pointing at the current terminal side: a port
+  // path that stays valid when the emulator replaces its terminal.
+  std::string linkPath;
+  // Faults applied to every request, on top of the session ranges.
+  Faults faults = kNoFault;
+  // The device's clock (seconds since the epoch); empty: the system clock.
+  std::function<std::time_t()> clock;
+  // Longest request line kept; the rest of a longer line is discarded and
+  // the request answered with an error.
+  std::size_t maxRequestBytes = 64u << 20;
+  std::chrono::milliseconds splitPause{50};
+  std::chrono::milliseconds answerDelay{1500};
+  // Size of the oversized answer, line feed included.
+  std::size_t oversizeBytes = 3u << 20;
+};
+
+class Emulator {
+ public:
+  explicit Emulator(Options options = Options());
+  ~Emulator();  // stops
+  Emulator(const Emulator&) = delete;
+  Emulator& operator=(const Emulator&) = delete;
+
+  // Opens the pseudo-terminal and starts serving on a thread of its own.
+  // False (with the reason in *error) when the terminal cannot be set up.
+  bool start(std::string* error = nullptr);
+  // Stops serving, closes the terminal and removes the link. Idempotent.
+  void stop();
+
+  // The terminal side the library opens (changes after a hang-up).
+  std::string terminalPath() const;
+  // The link when one was asked for, else the terminal side.
+  std::string portPath() const;
+
+  // What arrived: the number of request lines, and the last one exactly as
+  // received without its terminator (the first maxRequestBytes of a longer
+  // one).
+  std::uint64_t requestCount() const;
+  std::string lastRequest() const;
+  std::uint64_t hangUps() const;
+
+  // The device's state.
+  std::string activationCode() const;
+  bool blocked() const;
+  // Back to the state at start: activation code, unblocked, no sales, no
+  // stored sessions, empty log. The request records are kept.
+  void resetDevice();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl;
+};
+
+}  // namespace tivaxemu
