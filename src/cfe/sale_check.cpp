@@ -1,0 +1,53 @@
+#include "cfe/sale_check.h"
+
+#include <cstddef>
+
+#include <pugixml.hpp>
+
+#include "cfe/cfe_007_verify.h"
+
+namespace {
+
+// Processing instructions, CDATA, entities, line-end normalisation and the
+// document type are parsed; attribute whitespace is left as it is; a text
+// node made only of whitespace is kept when it is its element's only child,
+// so a group holding nothing but blanks is refused as a group with text.
+const unsigned int kParseOptions = pugi::parse_pi | pugi::parse_cdata | pugi::parse_escapes |
+                                   pugi::parse_eol | pugi::parse_doctype |
+                                   pugi::parse_ws_pcdata_single;
+
+const size_t kLongestDetail = 180;
+const size_t kCutDetail = 177;
+const char kEllipsis[] = "...";
+
+bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Keeps a detail text within kLongestDetail bytes. The cut goes back to the
+// start of a character, so that the text stays valid UTF-8 (a character is
+// at most four bytes, so at most three steps back).
+void shorten(std::string& detail) {
+  if (detail.size() <= kLongestDetail) return;
+  size_t cut = kCutDetail;
+  for (int step = 0; step < 3 && cut > 0 && isContinuationByte(detail[cut]); ++step) --cut;
+  detail.resize(cut);
+  detail += kEllipsis;
+}
+
+}  // namespace
+
+bool check_sale_xml(const std::string& dadosVenda, std::string& detail) {
+  detail.clear();
+  // load_buffer parses a copy of its own, leaving the caller's text alone.
+  // The text is UTF-8 already (repaired beforehand), so no detection runs;
+  // a leading byte-order mark is skipped.
+  pugi::xml_document document;
+  const pugi::xml_parse_result loaded =
+      document.load_buffer(dadosVenda.data(), dadosVenda.size(), kParseOptions, pugi::encoding_utf8);
+  if (!loaded) return false;
+
+  cfe_007_verify walker;
+  document.traverse(walker);
+  detail = walker._message.str();
+  shorten(detail);
+  return walker._ok;
+}
