@@ -21,8 +21,12 @@ build: configure
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
+# A whole session through the library against the bundled emulator, then
+# the same device reached from the command-line tool.
 demo: build
 	$(BUILD)/tools/demo/tivax-demo examples/vendas/venda-minima.xml
+	$(BUILD)/tools/cli/tivax --emulador consultar-status --codigo 12345678 --campos
+	$(BUILD)/tools/cli/tivax --emulador enviar-venda --codigo 12345678 --arquivo examples/vendas/venda-completa.xml --json
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
