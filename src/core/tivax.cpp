@@ -266,8 +266,13 @@ bool Tivax::run(const Req& req, Ret& ret, std::string& raw, Refuse refuse) {
   auto tx = std::make_unique<Tx>(channel.get());
   fill(tx->request, req);
   if (!tx->channel || !tx->channel->sendToChannel(tx->request) ||
-      !tx->channel->receiveFromChannel(tx->response) || !tx->validateTransaction())
+      !tx->channel->receiveFromChannel(tx->response))
     return false;
+  // The echo and the answer may come in separate pieces, and a read that
+  // ends at the echo's line end delivers the echo alone: the answer, which
+  // may record a fiscal sale, is read next instead of being left behind.
+  if (tx->response.echoOnly && !tx->channel->receiveFromChannel(tx->response)) return false;
+  if (!tx->validateTransaction()) return false;
   copy(tx->response, ret);
   raw = tx->response.rawResponse;
   return true;

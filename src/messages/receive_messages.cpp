@@ -371,9 +371,13 @@ void ReceiveMessageBase::decodeReceived(const std::string& received,
   try {
     std::vector<std::string> lines = splitLines(received, 3);
     const std::string* answer = nullptr;
+    echoOnly = false;
     if (lines.size() == 1) {
       // One line is the answer, unless it is only the request coming back.
-      if (sameWithoutLineBreaks(lines[0], request->pullMessageToSend())) return;
+      if (sameWithoutLineBreaks(lines[0], request->pullMessageToSend())) {
+        echoOnly = true;
+        return;
+      }
       answer = &lines[0];
     } else if (lines.size() == 2 && isEcho(lines[0], *request, kEchoSignatures[id])) {
       answer = &lines[1];

@@ -34,6 +34,9 @@ class ReceiveMessageBase : public Comm::ICommReceiveMessage {
   int32_t cod = 0;
   std::string mensagemSEFAZ;
   std::string rawResponse;
+  // Set when what arrived was only the device's echo of the request: its
+  // answer is still on the way.
+  bool echoOnly = false;
 
   bool blockingRead() const override { return true; }
 

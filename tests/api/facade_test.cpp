@@ -187,6 +187,17 @@ TEST_F(Facade, AnswersAreJudgedByTheirFunctionsRule) {
   }
 }
 
+TEST_F(Facade, AnAnswerArrivingAfterItsEchoInAnotherPieceIsNotLost) {
+  auto pieces = std::make_shared<int>(0);
+  answerWith([pieces](const std::string& request) {
+    return (*pieces)++ % 2 == 0 ? request + "\r\n" : answerFor(request);
+  });
+  EXPECT_EQ(take(EnviarDadosVenda(3, "c", "not xml")), "000003|06010|1999|Erro no XML: ||");
+  EXPECT_EQ(take(ConsultarStatusOperacional(3, "c")), "000003|10000|ok|0|sefaz|a|b|c");
+  EXPECT_EQ(take(ConsultarSAT(4)), "000004|08000|ok|0|sefaz");
+  EXPECT_EQ(*pieces, 4);
+}
+
 TEST_F(Facade, ExceptionsBelowTheInterfaceBecomeTheInvalidResult) {
   answerWith([](const std::string&) -> std::string { throw std::runtime_error("device"); });
   EXPECT_EQ(take(ConsultarSAT(1)), "");

@@ -96,6 +96,10 @@ TEST(Echo, AloneOrWithAStrayLineDecodesNothing) {
   const std::string echo = request.pullMessageToSend();  // 0|000042|1|||35
   for (const std::string& text : {echo, echo + "000042|04000|ok\nstray\n"})
     EXPECT_EQ(commonOf(decode<RetornoAtivarSAT>(request, text)), Common()) << text;
+  // Only the bare echo says that the answer is still to come.
+  EXPECT_TRUE(decode<RetornoAtivarSAT>(request, echo).echoOnly);
+  EXPECT_FALSE(decode<RetornoAtivarSAT>(request, echo + "000042|04000|ok\nstray\n").echoOnly);
+  EXPECT_FALSE(decode<RetornoAtivarSAT>(request, "000042|04000|ok\n").echoOnly);
 }
 
 // A multi-line XML goes out on one line (the channel drops its line feeds)
