@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test demo install packages clean
+.PHONY: all deps configure build test check-all demo install packages clean
 
 all: build
 
@@ -20,6 +20,10 @@ build: configure
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# Sanitizer, fuzz, valgrind and soak runs on top of the ordinary suite.
+check-all: build
+	tools/check-all.sh $(BUILD)
 
 # A whole session through the library against the bundled emulator, then
 # the same device reached from the command-line tool.

@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config make
           libgtest-dev libgmock-dev libbenchmark-dev
-          libpugixml-dev libutfcpp-dev dpkg-dev file python3)
+          libpugixml-dev libutfcpp-dev dpkg-dev file python3
+          clang libclang-rt-14-dev valgrind)
 packages+=("$@")
 
 missing=()

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -92,10 +93,14 @@ std::vector<std::string> splitFields(const std::string& line, size_t limit) {
   return fields;
 }
 
+struct ResultReleaser {
+  void operator()(char* s) const { DesalocarString(s); }
+};
+
+// A copy of a result string, which is released even when copying fails.
 std::string takeString(char* s) {
-  std::string copy = s ? s : "";
-  DesalocarString(s);
-  return copy;
+  std::unique_ptr<char, ResultReleaser> owned(s);
+  return s ? s : "";
 }
 
 int randomSession() {

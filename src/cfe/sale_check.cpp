@@ -1,6 +1,8 @@
 #include "cfe/sale_check.h"
 
 #include <cstddef>
+#include <ios>
+#include <new>
 
 #include <pugixml.hpp>
 
@@ -43,9 +45,15 @@ bool check_sale_xml(const std::string& dadosVenda, std::string& detail) {
   pugi::xml_document document;
   const pugi::xml_parse_result loaded =
       document.load_buffer(dadosVenda.data(), dadosVenda.size(), kParseOptions, pugi::encoding_utf8);
+  // Running out of memory says nothing about the sale: it must not be
+  // answered as a malformed document.
+  if (loaded.status == pugi::status_out_of_memory) throw std::bad_alloc();
   if (!loaded) return false;
 
   cfe_007_verify walker;
+  // A message stream that fails to grow would otherwise cut the detail
+  // short without a word.
+  walker._message.exceptions(std::ios::badbit);
   document.traverse(walker);
   detail = walker._message.str();
   shorten(detail);

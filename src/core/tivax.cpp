@@ -1,7 +1,6 @@
 #include "core/tivax.h"
 
 #include <atomic>
-#include <sstream>
 #include <utility>
 
 #include "cfe/sale_check.h"
@@ -155,17 +154,17 @@ void copy(const M::RetornoCancelarUltimaVenda& m, enviar_dados_venda_retorno_t& 
   copySale(m, r);
 }
 
+std::string zeroFilled(int32_t value, size_t width) {
+  std::string text = std::to_string(value);
+  if (text.size() < width) text.insert(0, width - text.size(), '0');
+  return text;
+}
+
 // The line the library answers a malformed sale with, shaped like the
 // device's own sale answer: session|06010|1999|Erro no XML: detail||
 std::string saleRefusalLine(const enviar_dados_venda_retorno_t& r) {
-  std::ostringstream line;
-  line << M::MessagesUtil::formatSession(r.numeroSessao) << '|';
-  line.width(5);
-  line.fill('0');
-  line << r.EEEEE << '|';
-  line.width(4);
-  line << r.CCCC << '|' << r.mensagem << "||";
-  return line.str();
+  return M::MessagesUtil::formatSession(r.numeroSessao) + '|' + zeroFilled(r.EEEEE, 5) + '|' +
+         zeroFilled(r.CCCC, 4) + '|' + r.mensagem + "||";
 }
 
 const int32_t kSaleRefusalCode = 6010;

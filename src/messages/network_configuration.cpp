@@ -16,6 +16,16 @@ namespace {
 // rewritten in this order.
 constexpr const char* kAddressElements[] = {"lanIP", "lanMask", "lanGW", "lanDNS1", "lanDNS2"};
 
+// The layout the document is written back in indents every line by its
+// depth, so the text grows with the square of the nesting: a small but
+// deeply nested input would come back gigabytes long. A configuration is
+// two levels deep; anything beyond this is treated like text that is not XML.
+constexpr int kDeepestNesting = 64;
+
+struct NestingProbe : pugi::xml_tree_walker {
+  bool for_each(pugi::xml_node&) override { return depth() < kDeepestNesting; }
+};
+
 }  // namespace
 
 std::string get_ip(const std::string& text) {
@@ -42,6 +52,8 @@ void EnvioConfigurarInterfaceDeRede::setDadosConfiguracao(const std::string& con
   try {
     pugi::xml_document document;
     if (!document.load_string(configuracao.c_str(), pugi::parse_default)) return;
+    NestingProbe probe;
+    if (!document.traverse(probe)) return;
 
     for (const char* name : kAddressElements) {
       // A missing element reads as empty and takes no text.

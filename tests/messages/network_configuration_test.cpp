@@ -83,6 +83,22 @@ TEST(Configuration, NotXmlLeavesTheFieldEmpty) {
   }
 }
 
+// The written layout indents every line by its depth; nesting past a sane
+// limit would make the text grow with the square of the depth.
+TEST(Configuration, DeepNestingIsTreatedLikeTextThatIsNotXml) {
+  auto nested = [](int levels) {
+    std::string open, close;
+    for (int i = 0; i < levels; ++i) {
+      open += "<g>";
+      close += "</g>";
+    }
+    return "<config><lanIP>010.0.0.1</lanIP>" + open + close + "</config>";
+  };
+  EXPECT_NE(stored(nested(60)).find("<lanIP>10.0.0.1</lanIP>"), std::string::npos);
+  EXPECT_EQ(stored(nested(100)), "");
+  EXPECT_EQ(stored(nested(100000)), "");
+}
+
 TEST(Configuration, AnswerBehindTheEchoOfTheRewrittenTextIsDecoded) {
   EnvioConfigurarInterfaceDeRede request;
   request.numeroSessao = 77;

@@ -1,0 +1,107 @@
+// Request encoding with any field contents, and the round trip through the
+// device's echo.
+//
+// Input: header "function|session|parameters..." (see fuzz_input.h). The
+// request line must equal the one built here independently, be the same on
+// every call, and end in its single line feed. Then the line comes back as
+// the device's echo (line feeds removed, as the link carries it) followed
+// by an answer: the answer must be decoded exactly when the echo can be
+// recognised, that is when no parameter holds a "|", no number is negative
+// (a sign is not a digit) and the last parameter is not empty once its line
+// breaks are gone.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fuzz_input.h"
+#include "request_fields.h"
+
+namespace {
+
+using tivaxfuzz::require;
+
+std::string stripLineBreaks(const std::string& s) {
+  std::string out;
+  out.reserve(s.size());
+  for (char c : s)
+    if (c != '\n' && c != '\r') out += c;
+  return out;
+}
+
+// The session number as the wire carries it, built without the library:
+// the decimal text, sign included, zero-filled on the left to six places.
+std::string wireSession(int32_t n) {
+  std::string s = std::to_string(n);
+  if (s.size() < 6) s.insert(0, 6 - s.size(), '0');
+  return s;
+}
+
+struct LineBuilder {
+  std::string line;
+  void number(int32_t& n) { line += '|' + std::to_string(n); }
+  void text(std::string& s) { line += '|' + s; }
+  void configuration(tivaxfuzz::M::EnvioConfigurarInterfaceDeRede& m) {
+    line += '|' + m.getDadosConfiguracao();
+  }
+};
+
+struct EchoOracle {
+  bool recognisable = true;
+  bool hasFields = false;
+  std::string last;
+  void number(int32_t& n) {
+    hasFields = true;
+    last = std::to_string(n);
+    if (n < 0) recognisable = false;
+  }
+  void text(std::string& s) { onText(s); }
+  void configuration(tivaxfuzz::M::EnvioConfigurarInterfaceDeRede& m) {
+    onText(m.getDadosConfiguracao());
+  }
+  void onText(const std::string& s) {
+    hasFields = true;
+    last = stripLineBreaks(s);
+    if (last.find('|') != std::string::npos) recognisable = false;
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  tivaxfuzz::FieldReader in(data, size);
+  const int id = tivaxfuzz::functionOf(in.integer());
+
+  tivaxfuzz::withTransaction(id, [&](auto& tx) {
+    tivaxfuzz::fillRequest(tx.request, in);
+
+    const std::string line = tx.request.pullMessageToSend();
+    require(line == tx.request.pullMessageToSend(), "request line differs between calls", line);
+
+    LineBuilder expected;
+    expected.line = std::to_string(id) + '|' + wireSession(tx.request.numeroSessao);
+    tivaxfuzz::visitFields(tx.request, expected);
+    expected.line += '\n';
+    require(line == expected.line, "request line differs from the reference", line);
+
+    EchoOracle oracle;
+    tivaxfuzz::visitFields(tx.request, oracle);
+    const bool recognisable = oracle.recognisable && tx.request.numeroSessao >= 0 &&
+                              !(oracle.hasFields && oracle.last.empty());
+
+    // What the device sends back: the request as it arrived (the link strips
+    // its line feeds), then a well-formed answer for the request's session.
+    std::string echo;
+    for (char c : line)
+      if (c != '\n') echo += c;
+    std::string received =
+        echo + "\n" + wireSession(tx.request.numeroSessao) + "|12345|6789|ok\n";
+    const std::string sent = received;
+    tx.response.pushReceivedMessage(received);
+    require(received == sent, "decoding changed the received text");
+
+    const bool decoded = tx.validateTransaction();
+    require(decoded == recognisable,
+            recognisable ? "echo not recognised" : "answer decoded after a foreign echo", line);
+  });
+  return 0;
+}
