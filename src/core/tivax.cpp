@@ -134,8 +134,7 @@ void copy(const M::RetornoExtrairLogs& m, extrair_log_retorno_t& r) {
   r.arquivoLog = m.arquivoLog;
 }
 // Sale and cancellation answers share one shape.
-template <class Retorno>
-void copySale(const Retorno& m, enviar_dados_venda_retorno_t& r) {
+void copy(const M::SaleReceiveMessageBase& m, enviar_dados_venda_retorno_t& r) {
   r.numeroSessao = m.numeroSessao;
   r.EEEEE = m.EEEEE;
   r.CCCC = m.CCCC;
@@ -148,10 +147,6 @@ void copySale(const Retorno& m, enviar_dados_venda_retorno_t& r) {
   r.valorTotalCFe = m.valorTotalCFe;
   r.CPFCNPJValue = m.CPFCNPJValue;
   r.assinaturaQRCODE = m.assinaturaQRCODE;
-}
-void copy(const M::RetornoEnviarDadosVenda& m, enviar_dados_venda_retorno_t& r) { copySale(m, r); }
-void copy(const M::RetornoCancelarUltimaVenda& m, enviar_dados_venda_retorno_t& r) {
-  copySale(m, r);
 }
 
 std::string zeroFilled(int32_t value, size_t width) {

@@ -402,18 +402,21 @@ void RetornoComunicarCertificadoICPBRASIL::pushReceivedMessage(std::string& rece
   decodeReceived(received, envio, COMUNICAR_CERTIFICADO_ICPBRASIL);
 }
 
-void RetornoEnviarDadosVenda::pushReceivedMessage(std::string& received) {
-  decodeReceived(received, envio, ENVIAR_DADOS_VENDA,
+void SaleReceiveMessageBase::decodeSale(const std::string& received,
+                                        const SendMessageBase* request,
+                                        sat_function_id_t id) noexcept {
+  decodeReceived(received, request, id,
                  {&arquivoCFeBase64, &timeStamp, &chaveConsulta, &valorTotalCFe, &CPFCNPJValue,
                   &assinaturaQRCODE},
                  &CCCC);
 }
 
+void RetornoEnviarDadosVenda::pushReceivedMessage(std::string& received) {
+  decodeSale(received, envio, ENVIAR_DADOS_VENDA);
+}
+
 void RetornoCancelarUltimaVenda::pushReceivedMessage(std::string& received) {
-  decodeReceived(received, envio, CANCELAR_ULTIMA_VENDA,
-                 {&arquivoCFeBase64, &timeStamp, &chaveConsulta, &valorTotalCFe, &CPFCNPJValue,
-                  &assinaturaQRCODE},
-                 &CCCC);
+  decodeSale(received, envio, CANCELAR_ULTIMA_VENDA);
 }
 
 void RetornoConsultarSAT::pushReceivedMessage(std::string& received) {

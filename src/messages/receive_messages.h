@@ -63,7 +63,9 @@ class RetornoComunicarCertificadoICPBRASIL : public ReceiveMessageBase {
   const EnvioComunicarCertificadoICPBRASIL* envio = nullptr;
 };
 
-class RetornoEnviarDadosVenda : public ReceiveMessageBase {
+// The sale and the cancellation answer alike: a second result code and the
+// signed receipt.
+class SaleReceiveMessageBase : public ReceiveMessageBase {
  public:
   int32_t CCCC = 0;
   std::string arquivoCFeBase64;
@@ -72,19 +74,20 @@ class RetornoEnviarDadosVenda : public ReceiveMessageBase {
   std::string valorTotalCFe;
   std::string CPFCNPJValue;
   std::string assinaturaQRCODE;
+
+ protected:
+  void decodeSale(const std::string& received, const SendMessageBase* request,
+                  sat_function_id_t id) noexcept;
+};
+
+class RetornoEnviarDadosVenda : public SaleReceiveMessageBase {
+ public:
   void pushReceivedMessage(std::string& received) override;
   const EnvioEnviarDadosVenda* envio = nullptr;
 };
 
-class RetornoCancelarUltimaVenda : public ReceiveMessageBase {
+class RetornoCancelarUltimaVenda : public SaleReceiveMessageBase {
  public:
-  int32_t CCCC = 0;
-  std::string arquivoCFeBase64;
-  std::string timeStamp;
-  std::string chaveConsulta;
-  std::string valorTotalCFe;
-  std::string CPFCNPJValue;
-  std::string assinaturaQRCODE;
   void pushReceivedMessage(std::string& received) override;
   const EnvioCancelarUltimaVenda* envio = nullptr;
 };

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "answer_fields.h"
 #include "emulator.h"
 #include "tivax.h"
 
@@ -74,22 +75,12 @@ const char kCancelamento[] =
     "  </infCFe>\n"
     "</CFeCanc>\n";
 
-// Field names of the answers, by layout, for the printout.
-const std::vector<std::string> kCamposComuns = {"numeroSessao", "EEEEE", "mensagem", "cod",
-                                                "mensagemSEFAZ"};
-const std::vector<std::string> kCamposVenda = {
-    "numeroSessao",   "EEEEE",     "CCCC",          "mensagem",
-    "cod",            "mensagemSEFAZ", "arquivoCFeBase64", "timeStamp",
-    "chaveConsulta",  "valorTotalCFe", "CPFCNPJValue",  "assinaturaQRCODE"};
-const std::vector<std::string> kCamposStatus = {
-    "numeroSessao", "EEEEE",        "mensagem",      "cod",          "mensagemSEFAZ",
-    "NSERIE",       "TIPO_LAN",     "LAN_IP",        "LAN_MAC",      "LAN_MASK",
-    "LAN_GW",       "LAN_DNS_1",    "LAN_DNS_2",     "STATUS_LAN",   "NIVEL_BATERIA",
-    "MT_TOTAL",     "MT_USADA",     "DH_ATUAL",      "VER_SB",       "VER_LAYOUT",
-    "ULTIMO_CF_E_SAT", "LISTA_INICIAL", "LISTA_FINAL", "DH_CFE",     "DH_ULTIMA",
-    "CERT_EMISSAO", "CERT_VENCIMENTO", "ESTADO_OPERACAO"};
-const std::vector<std::string> kCamposLogs = {"numeroSessao", "EEEEE",         "mensagem",
-                                              "cod",          "mensagemSEFAZ", "arquivoLog"};
+// Field names of the answers, by layout, for the printout: the same names
+// the command-line tool prints.
+using tivaxcli::AnswerLayout;
+const std::vector<std::string>& nomes(AnswerLayout layout) {
+  return tivaxcli::layoutFieldNames(layout);
+}
 
 std::vector<std::string> campos(const std::string& linha) {
   std::vector<std::string> out;
@@ -207,19 +198,19 @@ int main(int argc, char** argv) {
 
   int n = s.proximaSessao();
   s.chamar("ConsultarSAT(" + std::to_string(n) + ")", [n] { return ConsultarSAT(n); }, "08000",
-           kCamposComuns);
+           nomes(AnswerLayout::Common));
   n = s.proximaSessao();
   s.chamar("ConsultarStatusOperacional(" + std::to_string(n) + ", codigo)",
-           [n] { return ConsultarStatusOperacional(n, kCodigo); }, "10000", kCamposStatus);
+           [n] { return ConsultarStatusOperacional(n, kCodigo); }, "10000", nomes(AnswerLayout::Status));
   n = s.proximaSessao();
   s.chamar("AtivarSAT(" + std::to_string(n) + ", 1, codigo, CNPJ, 35)",
            [n] { return AtivarSAT(n, 1, kCodigo, kCnpjContribuinte, 35); }, "04000",
-           kCamposComuns);
+           nomes(AnswerLayout::Common));
   n = s.proximaSessao();
   const std::vector<std::string> vendida = campos(s.chamar(
       "EnviarDadosVenda(" + std::to_string(n) + ", codigo, venda)",
       [n, &venda] { return EnviarDadosVenda(n, kCodigo, venda.c_str()); }, "06000",
-      kCamposVenda));
+      nomes(AnswerLayout::Sale)));
   const std::string chave = vendida.size() > 8 ? vendida[8] : std::string();
   const std::string cancelamento = cancelamentoPara(chave);
   n = s.proximaSessao();
@@ -228,16 +219,16 @@ int main(int argc, char** argv) {
       [n, &chave, &cancelamento] {
         return CancelarUltimaVenda(n, kCodigo, chave.c_str(), cancelamento.c_str());
       },
-      "07000", kCamposVenda);
+      "07000", nomes(AnswerLayout::Sale));
   n = s.proximaSessao();
   const std::string ultima =
       s.chamar("ConsultarUltimaSessaoFiscal(" + std::to_string(n) + ", codigo)",
-               [n] { return ConsultarUltimaSessaoFiscal(n, kCodigo); }, "07000", kCamposVenda);
+               [n] { return ConsultarUltimaSessaoFiscal(n, kCodigo); }, "07000", nomes(AnswerLayout::Sale));
   if (!cancelada.empty() && ultima != cancelada)
     std::printf("   !! a última sessão fiscal não é o cancelamento\n");
   n = s.proximaSessao();
   s.chamar("ExtrairLogs(" + std::to_string(n) + ", codigo)",
-           [n] { return ExtrairLogs(n, kCodigo); }, "15000", kCamposLogs);
+           [n] { return ExtrairLogs(n, kCodigo); }, "15000", nomes(AnswerLayout::Logs));
   s.inteiro("consultaBloqueio(codigo)", [] { return consultaBloqueio(kCodigo); }, zeroOuUm,
             "(0: desbloqueado; 1: bloqueado, ou o SAT recusou o código de sondagem da "
             "biblioteca e o estado não pôde ser lido)");
