@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test check-all demo install packages clean
+.PHONY: all deps configure build test check-all demo install packages deb clean
 
 all: build
 
@@ -35,8 +35,11 @@ demo: build
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
+# The Debian packages libtivax1, libtivax-dev and tivax-tools, in $(BUILD)/packages.
 packages: build
 	cd $(BUILD) && cpack -G DEB
+
+deb: packages
 
 clean:
 	rm -rf $(BUILD)
