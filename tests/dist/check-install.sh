@@ -6,14 +6,7 @@
 #
 #   check-install.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
-[ $# -eq 2 ] || { echo "usage: $0 BUILD_DIR SOURCE_DIR" >&2; exit 2; }
-BUILD=$(cd "$1" && pwd)
-SOURCE=$(cd "$2" && pwd)
-. "$SOURCE/tests/dist/dist_common.sh"
-
-VERSION=$(cache_value "$BUILD" CMAKE_PROJECT_VERSION)
-[ -n "$VERSION" ] || fail "no project version in $BUILD/CMakeCache.txt"
-MAJOR=${VERSION%%.*}
+. "$(dirname "$0")/dist_common.sh" "$@"
 FLAGS=$(consumer_flags "$BUILD")
 CODE=12345678  # the emulator's activation code
 

@@ -1,5 +1,6 @@
-# Shared by the install and package checks: failure reporting, the build's
-# own settings, and a device emulator for the programs under test.
+# Shared by the install and package checks: their arguments, failure
+# reporting, the build's own settings, and a device emulator for the
+# programs under test. Sourced as: . dist_common.sh BUILD_DIR SOURCE_DIR
 
 fail() {
   echo "FAIL: $*" >&2
@@ -63,6 +64,13 @@ with_emulator() {
   stop_emulator
   return $status
 }
+
+[ $# -eq 2 ] || { echo "usage: $0 BUILD_DIR SOURCE_DIR" >&2; exit 2; }
+BUILD=$(cd "$1" && pwd)
+SOURCE=$(cd "$2" && pwd)
+VERSION=$(cache_value "$BUILD" CMAKE_PROJECT_VERSION)
+[ -n "$VERSION" ] || fail "no project version in $BUILD/CMakeCache.txt"
+MAJOR=${VERSION%%.*}
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/tivax-dist.XXXXXX")
 cleanup() {
