@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator.h"
 #include "run_cli.h"
 
 namespace tivaxcli {
@@ -30,6 +31,61 @@ TEST(CliAgainstEmulator, MalformedSaleIsAnsweredByTheLibrary) {
   ASSERT_EQ(result.status, kValidAnswer) << result.err;
   EXPECT_NE(result.out.find("\nEEEEE=06010\nCCCC=1999\nmensagem=Erro no XML"), std::string::npos)
       << result.out;
+}
+
+std::string fileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct Drive {
+  std::vector<std::string> args;  // subcommand and its options
+  std::string input;              // what "--arquivo -" reads
+  std::string code;               // the result code the answer must carry
+};
+
+// Every subcommand reaches its function on one emulated device, in an order
+// that leaves the device as it found it.
+TEST(CliAgainstEmulator, EverySubcommandDrivesItsFunction) {
+  tivaxemu::Emulator device;
+  std::string error;
+  ASSERT_TRUE(device.start(&error)) << error;
+  const std::string examples = TIVAX_EXAMPLES_DIR;
+  const std::string c = "12345678";
+  const std::vector<Drive> drives = {
+      {{"consultar-sat"}, "", "08000"},
+      {{"consultar-status", "--codigo", c}, "", "10000"},
+      {{"ativar", "--subcomando", "1", "--codigo", c, "--cnpj", "11111111111111"}, "", "04000"},
+      {{"comunicar-certificado", "--codigo", c, "--arquivo", "-"}, "MIIBcertificado", "05000"},
+      {{"enviar-venda", "--codigo", c, "--arquivo", examples + "/venda-minima.xml"}, "", "06000"},
+      {{"consultar-ultima-sessao", "--codigo", c}, "", "06000"},
+      {{"cancelar-venda", "--codigo", c, "--chave", "CFe35261258473629000139599000040190000011126481",
+        "--arquivo", "-"}, fileText(examples + "/cancelamento.xml"), "07000"},
+      {{"teste-fim-a-fim", "--codigo", c, "--arquivo", examples + "/venda-minima.xml"}, "", "09000"},
+      {{"consultar-sessao", "--codigo", c, "--sessao-consultada", "700"}, "", "10000"},
+      {{"configurar-rede", "--codigo", c, "--arquivo", "-"},
+       "<config><lanIP>192.168.001.010</lanIP></config>", "12000"},
+      {{"associar-assinatura", "--codigo", c, "--cnpj", "1111111111111122222222222222",
+        "--assinatura", "c2lnbmF0dXJl"}, "", "13000"},
+      {{"atualizar-software", "--codigo", c}, "", "14000"},
+      {{"extrair-logs", "--codigo", c}, "", "15000"},
+      {{"bloquear", "--codigo", c}, "", "16000"},
+      {{"desbloquear", "--codigo", c}, "", "17000"},
+      {{"trocar-codigo", "--codigo", c, "--novo", c, "--confirmacao", c}, "", "18000"},
+  };
+  int session = 700;  // the status call above runs as session 700
+  for (const Drive& d : drives) {
+    std::vector<std::string> args = {"--porta", device.portPath(), "--sessao",
+                                     std::to_string(d.args[0] == "consultar-sat" ? 699 : session++)};
+    args.insert(args.end(), d.args.begin(), d.args.end());
+    const Outcome result = runTool(args, d.input);
+    EXPECT_EQ(result.status, kValidAnswer) << d.args[0] << ": " << result.err;
+    EXPECT_NE(result.out.find("|" + d.code + "|"), std::string::npos) << d.args[0] << ": " << result.out;
+  }
+  EXPECT_EQ(device.requestCount(), drives.size());
+  EXPECT_FALSE(device.blocked());
 }
 
 TEST(CliAgainstEmulator, UnreachablePortGivesTheInvalidResult) {
