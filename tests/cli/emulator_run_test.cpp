@@ -16,7 +16,7 @@ namespace {
 TEST(CliAgainstEmulator, StatusAsJson) {
   const Outcome result =
       runTool({"--emulador", "--sessao", "321", "--json", "consultar-status", "--codigo", "12345678"});
-  ASSERT_EQ(result.status, kValidAnswer) << result.err;
+  ASSERT_EQ(result.status, kSuccess) << result.err;
   EXPECT_EQ(result.out.rfind("{\"numeroSessao\":\"000321\",\"EEEEE\":\"10000\",", 0), 0u) << result.out;
   EXPECT_NE(result.out.find("\"ESTADO_OPERACAO\":"), std::string::npos) << result.out;
   EXPECT_EQ(result.out.find("campo"), std::string::npos) << "more than 28 fields: " << result.out;
@@ -28,7 +28,7 @@ TEST(CliAgainstEmulator, MalformedSaleIsAnsweredByTheLibrary) {
   const Outcome result =
       runTool({"--emulador", "--campos", "enviar-venda", "--codigo", "12345678", "--arquivo", path});
   std::remove(path.c_str());
-  ASSERT_EQ(result.status, kValidAnswer) << result.err;
+  ASSERT_EQ(result.status, kRefused) << result.err;
   EXPECT_NE(result.out.find("\nEEEEE=06010\nCCCC=1999\nmensagem=Erro no XML"), std::string::npos)
       << result.out;
 }
@@ -81,18 +81,50 @@ TEST(CliAgainstEmulator, EverySubcommandDrivesItsFunction) {
                                      std::to_string(d.args[0] == "consultar-sat" ? 699 : session++)};
     args.insert(args.end(), d.args.begin(), d.args.end());
     const Outcome result = runTool(args, d.input);
-    EXPECT_EQ(result.status, kValidAnswer) << d.args[0] << ": " << result.err;
+    EXPECT_EQ(result.status, kSuccess) << d.args[0] << ": " << result.err;
     EXPECT_NE(result.out.find("|" + d.code + "|"), std::string::npos) << d.args[0] << ": " << result.out;
   }
   EXPECT_EQ(device.requestCount(), drives.size());
   EXPECT_FALSE(device.blocked());
 }
 
+// Exit 0 only for the function's own success code (every case of the test
+// above); a session query is judged by the code of the answer it replays.
+TEST(CliAgainstEmulator, ExitStatusFollowsTheResultCode) {
+  tivaxemu::Emulator device;
+  std::string error;
+  ASSERT_TRUE(device.start(&error)) << error;
+  const struct {
+    std::vector<std::string> args;
+    std::string code;
+    int status;
+  } cases[] = {
+      {{"--sessao", "501", "consultar-status", "--codigo", "87654321"}, "10001", kRefused},
+      {{"--sessao", "503", "consultar-sessao", "--codigo", "12345678", "--sessao-consultada", "501"},
+       "10001", kRefused},
+      {{"--sessao", "504", "consultar-sessao", "--codigo", "12345678", "--sessao-consultada", "999"},
+       "11003", kRefused},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--porta", device.portPath()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Outcome result = runTool(args);
+    EXPECT_EQ(result.status, c.status) << c.args[2] << ": " << result.out << result.err;
+    EXPECT_NE(result.out.find("|" + c.code + "|"), std::string::npos) << c.args[2] << ": " << result.out;
+  }
+}
+
 TEST(CliAgainstEmulator, UnreachablePortGivesTheInvalidResult) {
-  const Outcome result = runTool({"--porta", ::testing::TempDir() + "tivax-nao-existe", "consultar-sat"});
+  const std::string port = ::testing::TempDir() + "tivax-nao-existe";
+  const Outcome result = runTool({"--porta", port, "consultar-sat"});
   EXPECT_EQ(result.status, kInvalidResult);
   EXPECT_EQ(result.out, "");
   EXPECT_NE(result.err.find("resultado inválido"), std::string::npos) << result.err;
+
+  const Outcome json = runTool({"--porta", port, "--json", "consultar-sat"});
+  EXPECT_EQ(json.status, kInvalidResult);
+  EXPECT_EQ(json.out.rfind("{\"erro\":\"resultado inválido", 0), 0u) << json.out;
+  EXPECT_EQ(json.out.find('\n'), json.out.size() - 1) << "one object, one line: " << json.out;
 }
 
 }  // namespace

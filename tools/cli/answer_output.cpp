@@ -62,4 +62,8 @@ void printAnswer(std::ostream& out, OutputFormat format, const std::string& line
   }
 }
 
+void printFailure(std::ostream& out, OutputFormat format, const std::string& reason) {
+  if (format == OutputFormat::Json) out << "{\"erro\":" << jsonString(reason) << "}\n";
+}
+
 }  // namespace tivaxcli

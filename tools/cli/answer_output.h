@@ -20,6 +20,11 @@ std::string jsonString(const std::string& bytes);
 void printAnswer(std::ostream& out, OutputFormat format, const std::string& line,
                  const std::vector<NamedField>& fields);
 
+// What stands on standard output when there is no answer to print: nothing,
+// except with --json, where a program reading the output still gets one
+// object, {"erro":"..."}.
+void printFailure(std::ostream& out, OutputFormat format, const std::string& reason);
+
 }  // namespace tivaxcli
 
 #endif

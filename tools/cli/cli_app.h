@@ -10,7 +10,9 @@
 
 namespace tivaxcli {
 
-enum ExitStatus { kValidAnswer = 0, kInvalidResult = 1, kBadUsage = 2 };
+// 0 only when the device answered with the function's success code, so that
+// `tivax enviar-venda ... && mark_paid` never takes a refused sale as done.
+enum ExitStatus { kSuccess = 0, kInvalidResult = 1, kBadUsage = 2, kRefused = 3 };
 
 // `args` are the words after the program name.
 int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);

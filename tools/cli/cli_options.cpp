@@ -36,6 +36,12 @@ CliOption CliOption::atLeast(long long bound) const {
   return option;
 }
 
+CliOption CliOption::between(long long lowest, long long highest) const {
+  CliOption option = atLeast(lowest);
+  option.maximum = highest;
+  return option;
+}
+
 void OptionValues::set(const std::string& name, std::string value) { values_[name] = std::move(value); }
 
 bool OptionValues::has(const std::string& name) const { return values_.count(name) != 0; }

@@ -28,8 +28,9 @@ struct CliOption {
   long long minimum = INT_MIN;  // integers only
   long long maximum = INT_MAX;
 
-  // The same option with a lower bound (integers only).
+  // The same option with a lower bound, or with both bounds (integers only).
   CliOption atLeast(long long bound) const;
+  CliOption between(long long lowest, long long highest) const;
 };
 
 CliOption requiredOption(std::string name, ValueKind kind, std::string metavar, std::string help);

@@ -4,6 +4,8 @@ namespace tivaxcli {
 
 namespace {
 
+const std::string kHelpWord = "--help";
+
 const CliOption* findGlobal(const std::string& name) {
   for (const CliOption& option : globalOptions())
     if (option.name == name) return &option;
@@ -13,7 +15,10 @@ const CliOption* findGlobal(const std::string& name) {
 void checkValue(const CliOption& option, const std::string& value) {
   if (option.kind == ValueKind::Integer && !parseInteger(value, option.minimum, option.maximum)) {
     std::string bounds;
-    if (option.minimum != INT_MIN) bounds = " (mínimo " + std::to_string(option.minimum) + ")";
+    if (option.maximum != INT_MAX)
+      bounds = " de " + std::to_string(option.minimum) + " a " + std::to_string(option.maximum);
+    else if (option.minimum != INT_MIN)
+      bounds = " (mínimo " + std::to_string(option.minimum) + ")";
     throw UsageError("valor inválido para --" + option.name + ": \"" + value +
                      "\"; esperado um número inteiro" + bounds);
   }
@@ -30,7 +35,8 @@ struct Words {
 Words readWords(const std::vector<std::string>& args) {
   Words words;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& word = args[i];
+    // -h is the one short option: the word people try first.
+    const std::string& word = args[i] == "-h" ? kHelpWord : args[i];
     if (word.rfind("--", 0) != 0 || word == "--") {
       if (words.subcommand) throw UsageError("argumento inesperado: \"" + word + "\"");
       words.subcommand = findSubcommand(word);

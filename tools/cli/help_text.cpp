@@ -11,8 +11,10 @@ namespace tivaxcli {
 namespace {
 
 const char kExitStatus[] =
-    "Código de saída: 0 resposta válida; 1 resultado inválido (equipamento inacessível,\n"
-    "pedido recusado ou resposta que não corresponde ao pedido); 2 uso incorreto.\n";
+    "Código de saída: 0 o equipamento respondeu com o código de sucesso da função;\n"
+    "3 respondeu com outro código (venda recusada, código de ativação errado...);\n"
+    "1 resultado inválido (equipamento inacessível, pedido recusado pela biblioteca ou\n"
+    "resposta que não corresponde ao pedido); 2 uso incorreto.\n";
 
 std::string optionLabel(const CliOption& option) {
   std::string label = "--" + option.name;

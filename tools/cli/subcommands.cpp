@@ -36,9 +36,11 @@ Subcommand describe(const char* name, const char* function, const char* summary,
 }
 
 // A subcommand for one of the sixteen SAT functions.
-Subcommand sat(const char* name, const char* function, const char* summary, std::vector<CliOption> options,
-               AnswerLayout layout, SatCall call) {
+// `number` is the device's function number, which names its success code.
+Subcommand sat(const char* name, const char* function, int number, const char* summary,
+               std::vector<CliOption> options, AnswerLayout layout, SatCall call) {
   Subcommand subcommand = describe(name, function, summary, std::move(options), layout);
+  subcommand.functionNumber = number;
   subcommand.call = [call](const Invocation& in) { return satAnswer(call(in)); };
   return subcommand;
 }
@@ -68,7 +70,7 @@ CliOption arquivo(const std::string& what) {
 // clang-format off
 std::vector<Subcommand> buildTable() {
   return {
-    sat("ativar", "AtivarSAT", "ativa o equipamento",
+    sat("ativar", "AtivarSAT", 0, "ativa o equipamento",
         {optionalOption("subcomando", ValueKind::Integer, "N",
                         "1 = certificado AC-SAT SEFAZ, 2 = certificado ICP-Brasil, 3 = renovação ICP-Brasil",
                         "1"),
@@ -79,47 +81,47 @@ std::vector<Subcommand> buildTable() {
           return AtivarSAT(in.sessao, integer(in, "subcomando"), text(in, "codigo"), text(in, "cnpj"),
                            integer(in, "uf"));
         }),
-    sat("comunicar-certificado", "ComunicarCertificadoICPBRASIL", "envia o certificado ICP-Brasil",
+    sat("comunicar-certificado", "ComunicarCertificadoICPBRASIL", 1, "envia o certificado ICP-Brasil",
         {codigo(), arquivo("arquivo com o certificado")},
         AnswerLayout::Common, [](const Invocation& in) {
           return ComunicarCertificadoICPBRASIL(in.sessao, text(in, "codigo"), text(in, "arquivo"));
         }),
-    sat("enviar-venda", "EnviarDadosVenda", "registra uma venda (CF-e de entrada, leiaute 0.07)",
+    sat("enviar-venda", "EnviarDadosVenda", 2, "registra uma venda (CF-e de entrada, leiaute 0.07)",
         {codigo(), arquivo("XML da venda")},
         AnswerLayout::Sale, [](const Invocation& in) {
           return EnviarDadosVenda(in.sessao, text(in, "codigo"), text(in, "arquivo"));
         }),
-    sat("cancelar-venda", "CancelarUltimaVenda", "cancela a última venda",
+    sat("cancelar-venda", "CancelarUltimaVenda", 3, "cancela a última venda",
         {codigo(),
          requiredOption("chave", ValueKind::Text, "CHAVE", "chave de acesso do CF-e a cancelar"),
          arquivo("XML do cancelamento")},
         AnswerLayout::Sale, [](const Invocation& in) {
           return CancelarUltimaVenda(in.sessao, text(in, "codigo"), text(in, "chave"), text(in, "arquivo"));
         }),
-    sat("consultar-sat", "ConsultarSAT", "pergunta se o equipamento responde", {},
+    sat("consultar-sat", "ConsultarSAT", 4, "pergunta se o equipamento responde", {},
         AnswerLayout::Common, [](const Invocation& in) { return ConsultarSAT(in.sessao); }),
-    sat("teste-fim-a-fim", "TesteFimAFim", "teste fim a fim com um XML de venda",
+    sat("teste-fim-a-fim", "TesteFimAFim", 5, "teste fim a fim com um XML de venda",
         {codigo(), arquivo("XML da venda de teste")},
         AnswerLayout::EndToEndTest, [](const Invocation& in) {
           return TesteFimAFim(in.sessao, text(in, "codigo"), text(in, "arquivo"));
         }),
-    sat("consultar-status", "ConsultarStatusOperacional", "status operacional (28 campos)", {codigo()},
+    sat("consultar-status", "ConsultarStatusOperacional", 6, "status operacional (28 campos)", {codigo()},
         AnswerLayout::Status, [](const Invocation& in) {
           return ConsultarStatusOperacional(in.sessao, text(in, "codigo"));
         }),
-    sat("consultar-sessao", "ConsultarNumeroSessao", "resposta guardada de uma sessão anterior",
+    sat("consultar-sessao", "ConsultarNumeroSessao", 7, "resposta guardada de uma sessão anterior",
         {codigo(),
          requiredOption("sessao-consultada", ValueKind::Integer, "N", "número da sessão consultada")
              .atLeast(1)},
         AnswerLayout::SessionQuery, [](const Invocation& in) {
           return ConsultarNumeroSessao(in.sessao, text(in, "codigo"), integer(in, "sessao-consultada"));
         }),
-    sat("configurar-rede", "ConfigurarInterfaceDeRede", "configura a interface de rede",
+    sat("configurar-rede", "ConfigurarInterfaceDeRede", 8, "configura a interface de rede",
         {codigo(), arquivo("XML da configuração de rede")},
         AnswerLayout::Common, [](const Invocation& in) {
           return ConfigurarInterfaceDeRede(in.sessao, text(in, "codigo"), text(in, "arquivo"));
         }),
-    sat("associar-assinatura", "AssociarAssinatura", "associa a assinatura do aplicativo comercial",
+    sat("associar-assinatura", "AssociarAssinatura", 9, "associa a assinatura do aplicativo comercial",
         {codigo(),
          requiredOption("cnpj", ValueKind::Text, "CNPJS",
                         "CNPJ da software house seguido do CNPJ do contribuinte"),
@@ -127,19 +129,19 @@ std::vector<Subcommand> buildTable() {
         AnswerLayout::Common, [](const Invocation& in) {
           return AssociarAssinatura(in.sessao, text(in, "codigo"), text(in, "cnpj"), text(in, "assinatura"));
         }),
-    sat("atualizar-software", "AtualizarSoftwareSAT", "atualiza o software do equipamento", {codigo()},
+    sat("atualizar-software", "AtualizarSoftwareSAT", 10, "atualiza o software do equipamento", {codigo()},
         AnswerLayout::Common, [](const Invocation& in) {
           return AtualizarSoftwareSAT(in.sessao, text(in, "codigo"));
         }),
-    sat("extrair-logs", "ExtrairLogs", "extrai os registros do equipamento", {codigo()},
+    sat("extrair-logs", "ExtrairLogs", 11, "extrai os registros do equipamento", {codigo()},
         AnswerLayout::Logs, [](const Invocation& in) { return ExtrairLogs(in.sessao, text(in, "codigo")); }),
-    sat("bloquear", "BloquearSAT", "bloqueia o equipamento", {codigo()},
+    sat("bloquear", "BloquearSAT", 12, "bloqueia o equipamento", {codigo()},
         AnswerLayout::Common, [](const Invocation& in) { return BloquearSAT(in.sessao, text(in, "codigo")); }),
-    sat("desbloquear", "DesbloquearSAT", "desbloqueia o equipamento", {codigo()},
+    sat("desbloquear", "DesbloquearSAT", 13, "desbloqueia o equipamento", {codigo()},
         AnswerLayout::Common, [](const Invocation& in) {
           return DesbloquearSAT(in.sessao, text(in, "codigo"));
         }),
-    sat("trocar-codigo", "TrocarCodigoDeAtivacao", "troca o código de ativação",
+    sat("trocar-codigo", "TrocarCodigoDeAtivacao", 14, "troca o código de ativação",
         {codigo(),
          optionalOption("opcao", ValueKind::Integer, "N",
                         "1 = CODIGO é o código de ativação, 2 = CODIGO é o código de emergência", "1"),
@@ -149,7 +151,7 @@ std::vector<Subcommand> buildTable() {
           return TrocarCodigoDeAtivacao(in.sessao, text(in, "codigo"), integer(in, "opcao"), text(in, "novo"),
                                         text(in, "confirmacao"));
         }),
-    sat("consultar-ultima-sessao", "ConsultarUltimaSessaoFiscal", "resposta da última venda ou cancelamento",
+    sat("consultar-ultima-sessao", "ConsultarUltimaSessaoFiscal", 15, "resposta da última venda ou cancelamento",
         {codigo()},
         AnswerLayout::SessionQuery, [](const Invocation& in) {
           return ConsultarUltimaSessaoFiscal(in.sessao, text(in, "codigo"));
@@ -188,15 +190,17 @@ const Subcommand* findSubcommand(const std::string& name) {
 
 const std::vector<CliOption>& globalOptions() {
   static const std::vector<CliOption> options = {
+      // Six digits on the wire: a wider or negative number would not fit.
       optionalOption("sessao", ValueKind::Integer, "N",
-                     "número de sessão do pedido (padrão: sorteado entre 1 e 999999)"),
+                     "número de sessão do pedido, de 1 a 999999 (padrão: sorteado)")
+          .between(1, 999999),
       optionalOption(
           "porta", ValueKind::Text, "CAMINHO",
           "terminal do equipamento, por exemplo /dev/tivax (padrão: procurado pela identidade USB)"),
       flagOption("emulador", "usa um emulador do equipamento, iniciado pelo próprio comando"),
       flagOption("campos", "imprime cada campo da resposta como nome=valor"),
       flagOption("json", "imprime a resposta como um objeto JSON"),
-      flagOption("help", "mostra esta ajuda"),
+      flagOption("help", "mostra esta ajuda (também -h)"),
       flagOption("version", "mostra a versão"),
   };
   return options;

@@ -26,7 +26,8 @@ struct Answer {
 
 struct Subcommand {
   std::string name;
-  std::string function;  // the library function behind it
+  std::string function;     // the library function behind it
+  int functionNumber = -1;  // the device's number for it; -1: not a SAT function
   std::string summary;
   std::vector<CliOption> options;
   AnswerLayout layout = AnswerLayout::Common;

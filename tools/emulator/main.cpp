@@ -8,27 +8,30 @@
 #include <string>
 
 #include "emulator.h"
+#include "tivax_version.h"
 
 namespace {
 
 const char kUsage[] =
-    "Usage: tivax-emulator [options]\n"
-    "Serves the SAT-CF-e device protocol on a pseudo-terminal and prints the\n"
-    "path of its terminal side. Stops on SIGINT or SIGTERM.\n"
+    "Uso: tivax-emulator [opções]\n"
+    "Serve o protocolo do equipamento SAT-CF-e num pseudoterminal e imprime o\n"
+    "caminho do seu lado terminal. Para com SIGINT ou SIGTERM.\n"
     "\n"
-    "  --link PATH      keep a symlink at PATH pointing at the terminal side;\n"
-    "                   it follows the emulator to a new terminal after a hang-up\n"
-    "  --codigo CODE    activation code (default 12345678)\n"
-    "  --echo           echo every request line before its answer\n"
-    "  --crlf           end every answer with CR LF\n"
-    "  --split          send every answer in three pieces, 50 ms apart\n"
-    "  --delay          answer every request 1.5 s late\n"
-    "  --help           show this text\n"
+    "  --link CAMINHO   mantém em CAMINHO um link simbólico para o lado terminal;\n"
+    "                   ele acompanha o emulador quando um desligamento o leva\n"
+    "                   a um terminal novo\n"
+    "  --codigo CODIGO  código de ativação (padrão 12345678)\n"
+    "  --echo           ecoa cada linha de pedido antes da resposta\n"
+    "  --crlf           termina cada resposta com CR LF\n"
+    "  --split          envia cada resposta em três pedaços, com 50 ms entre eles\n"
+    "  --delay          responde a cada pedido com 1,5 s de atraso\n"
+    "  --version        mostra a versão\n"
+    "  -h, --help       mostra esta ajuda\n"
     "\n"
-    "Session numbers 9000000-9000899 pick a fault per request:\n"
-    "  90000xx echo, 90001xx CR LF, 90002xx split, 90003xx delay,\n"
-    "  90004xx silence, 90005xx hang-up mid-answer, 90006xx garbage,\n"
-    "  90007xx 3 MiB answer, 90008xx answer for session + 1.\n";
+    "Os números de sessão 9000000-9000899 escolhem uma falha por pedido:\n"
+    "  90000xx eco, 90001xx CR LF, 90002xx resposta em pedaços, 90003xx atraso,\n"
+    "  90004xx silêncio, 90005xx desligamento no meio da resposta, 90006xx lixo,\n"
+    "  90007xx resposta de 3 MiB, 90008xx resposta para a sessão + 1.\n";
 
 const struct {
   const char* name;
@@ -48,9 +51,13 @@ int parse(int argc, char** argv, tivaxemu::Options& options) {
       std::fputs(kUsage, stdout);
       return -1;
     }
+    if (arg == "--version") {
+      std::printf("tivax-emulator %s\n", TIVAX_VERSION);
+      return -1;
+    }
     if (arg == "--link" || arg == "--codigo") {
       if (i + 1 >= argc) {
-        std::fprintf(stderr, "tivax-emulator: %s needs a value\n", arg.c_str());
+        std::fprintf(stderr, "tivax-emulator: a opção %s precisa de um valor\n", arg.c_str());
         return 2;
       }
       (arg == "--link" ? options.linkPath : options.activationCode) = argv[++i];
@@ -63,7 +70,7 @@ int parse(int argc, char** argv, tivaxemu::Options& options) {
         known = true;
       }
     if (!known) {
-      std::fprintf(stderr, "tivax-emulator: unknown option %s\n%s", arg.c_str(), kUsage);
+      std::fprintf(stderr, "tivax-emulator: opção desconhecida: %s\n%s", arg.c_str(), kUsage);
       return 2;
     }
   }
@@ -89,7 +96,7 @@ int main(int argc, char** argv) {
   tivaxemu::Emulator emulator(options);
   std::string error;
   if (!emulator.start(&error)) {
-    std::fprintf(stderr, "tivax-emulator: %s\n", error.c_str());
+    std::fprintf(stderr, "tivax-emulator: não foi possível iniciar: %s\n", error.c_str());
     return 1;
   }
   std::printf("%s\n", emulator.terminalPath().c_str());

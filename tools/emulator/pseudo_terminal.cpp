@@ -27,7 +27,7 @@ std::unique_ptr<PseudoTerminal> PseudoTerminal::open(std::string& error) {
   }
   char name[128];
   if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
-    error = describe("pseudo-terminal set-up");
+    error = describe("preparação do pseudoterminal");
     ::close(master);
     return nullptr;
   }
@@ -40,7 +40,7 @@ std::unique_ptr<PseudoTerminal> PseudoTerminal::open(std::string& error) {
   }
   const int keeper = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (keeper < 0) {
-    error = describe("open terminal side");
+    error = describe("abertura do lado terminal");
     ::close(master);
     return nullptr;
   }
@@ -65,7 +65,7 @@ PseudoTerminal::~PseudoTerminal() {
 bool pointLinkAt(const std::string& link, const std::string& target, std::string& error) {
   struct stat info {};
   if (lstat(link.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
-    error = link + " exists and is not a symlink";
+    error = link + " já existe e não é um link simbólico";
     return false;
   }
   // A fresh symlink renamed over the old one: the path never goes missing.
@@ -74,11 +74,11 @@ bool pointLinkAt(const std::string& link, const std::string& target, std::string
       link + ".tmp" + std::to_string(getpid()) + "." + std::to_string(counter++);
   ::unlink(temporary.c_str());
   if (::symlink(target.c_str(), temporary.c_str()) != 0) {
-    error = describe(("symlink " + temporary).c_str());
+    error = describe(("criação do link " + temporary).c_str());
     return false;
   }
   if (::rename(temporary.c_str(), link.c_str()) != 0) {
-    error = describe(("rename to " + link).c_str());
+    error = describe(("troca do link " + link).c_str());
     ::unlink(temporary.c_str());
     return false;
   }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base64.h"
+#include "result_codes.h"
 #include "sale_summary.h"
 
 namespace tivaxemu {
@@ -164,7 +165,7 @@ SatDevice::Answer SatDevice::handle(const std::string& line, bool truncated) {
 
 std::string SatDevice::format(int function, std::int32_t session, const Reply& r) const {
   char eeeee[16];
-  std::snprintf(eeeee, sizeof eeeee, "%02d%03d", function + 4, r.detail);
+  std::snprintf(eeeee, sizeof eeeee, "%05d", resultCode(function, r.detail));
   std::string line = formatSession(session) + "|" + eeeee;
   if (kFunctions[function].fiscal) line += "|" + field(r.cccc);
   line += "|" + field(r.message) + "|" + field(r.cod) + "|" + field(r.mensagemSEFAZ);
