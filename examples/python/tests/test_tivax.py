@@ -1,4 +1,6 @@
-"""Runs the ctypes module against the device emulator.
+"""Runs the tivax module, as installed, against the device emulator.
+
+    python3 -m unittest discover -s examples/python/tests
 
 The emulator program is taken from $TIVAX_EMULATOR or the PATH, the library
 from $TIVAX_LIBRARY or the loader's search path. Without these variables the
@@ -8,11 +10,9 @@ tests are skipped when either cannot be found.
 import os
 import shutil
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import tivax  # noqa: E402
+import tivax
 
 CODIGO = "12345678"  # the emulator's activation code
 

@@ -8,91 +8,78 @@
     print(tivax.campos(resposta))
 
 Every SAT function takes the arguments of the C function of the same name
-(integers as int, texts as str, or bytes to pass them unchanged) and returns
-the device's answer line as str, or "" for the invalid result (device not
-reachable, call refused, answer not matching the request). The string the
-library returns is copied and released with DesalocarString before the
-method returns, so no memory is left to the caller.
+(integers as int, texts as str, or bytes to pass them unchanged; None is
+passed as NULL) and returns the device's answer line as str, or "" for the
+invalid result (device not reachable, call refused, answer not matching the
+request). The string the library returns is copied and released with
+DesalocarString before the method returns, so no memory is left to the
+caller.
+
+The library is found the way programs find it, by the loader's search path
+(libtivax.so.1 from the libtivax1 package or an installed tree); the
+environment variable TIVAX_LIBRARY, or the argument of Tivax(), names
+another file, for example a build tree's copy.
 
 Only the C functions are offered: consultaBloqueio is a C++ function and is
 not reachable through ctypes; read ESTADO_OPERACAO (the last field of
 ConsultarStatusOperacional) instead.
 """
 
+from __future__ import annotations
+
 import ctypes
 import os
+from typing import Callable, List, Optional, Sequence, Union
 
-__all__ = ["Tivax", "campos", "BIBLIOTECA_PADRAO"]
+__all__ = ["Tivax", "Texto", "campos", "BIBLIOTECA_PADRAO", "__version__"]
+
+__version__ = "1.0.0"
 
 BIBLIOTECA_PADRAO = "libtivax.so.1"
+
+#: A text argument: str (sent as UTF-8), bytes (sent as they are) or None (NULL).
+Texto = Optional[Union[str, bytes]]
 
 _INT = ctypes.c_int
 _TEXT = ctypes.c_char_p
 
-# The sixteen SAT functions and their parameters, as in tivax.h.
-_SAT_FUNCTIONS = {
-    "AtivarSAT": (_INT, _INT, _TEXT, _TEXT, _INT),
-    "ComunicarCertificadoICPBRASIL": (_INT, _TEXT, _TEXT),
-    "EnviarDadosVenda": (_INT, _TEXT, _TEXT),
-    "CancelarUltimaVenda": (_INT, _TEXT, _TEXT, _TEXT),
-    "ConsultarSAT": (_INT,),
-    "TesteFimAFim": (_INT, _TEXT, _TEXT),
-    "ConsultarStatusOperacional": (_INT, _TEXT),
-    "ConsultarNumeroSessao": (_INT, _TEXT, _INT),
-    "ConfigurarInterfaceDeRede": (_INT, _TEXT, _TEXT),
-    "AssociarAssinatura": (_INT, _TEXT, _TEXT, _TEXT),
-    "AtualizarSoftwareSAT": (_INT, _TEXT),
-    "ExtrairLogs": (_INT, _TEXT),
-    "BloquearSAT": (_INT, _TEXT),
-    "DesbloquearSAT": (_INT, _TEXT),
-    "TrocarCodigoDeAtivacao": (_INT, _TEXT, _INT, _TEXT, _TEXT),
-    "ConsultarUltimaSessaoFiscal": (_INT, _TEXT),
-}
 
-# The set-up functions, which answer with an int.
-_INT_FUNCTIONS = {
-    "TivaxlibInit": (),
-    "TivaxlibDeInit": (),
-    "ConfigurarPortaSerial": (_TEXT,),
-    "DispositivoConectado": (),
-}
-
-
-def campos(resposta):
+def campos(resposta: str) -> List[str]:
     """The fields of an answer line, split at every "|"."""
     return resposta.split("|") if resposta else []
 
 
-def _argument(kind, value):
+def _argument(kind: type, value: object) -> object:
     if kind is _TEXT:
         if value is None or isinstance(value, bytes):
             return value  # None reaches the library as NULL
         return str(value).encode("utf-8")
-    return int(value)
+    return int(value)  # type: ignore[call-overload]
 
 
 class Tivax:
     """One loaded copy of the library, with its functions as methods."""
 
-    def __init__(self, biblioteca=None):
+    def __init__(self, biblioteca: Optional[str] = None) -> None:
         caminho = biblioteca or os.environ.get("TIVAX_LIBRARY") or BIBLIOTECA_PADRAO
         self._lib = ctypes.CDLL(caminho)
         self._lib.DesalocarString.argtypes = [ctypes.c_void_p]
         self._lib.DesalocarString.restype = None
-        for nome, parametros in _SAT_FUNCTIONS.items():
-            funcao = getattr(self._lib, nome)
-            funcao.argtypes = list(parametros)
-            # c_void_p, not c_char_p: ctypes would convert a c_char_p result
-            # to bytes and lose the pointer that must be given back.
-            funcao.restype = ctypes.c_void_p
-            setattr(self, nome, self._sat_method(nome, funcao, parametros))
-        for nome, parametros in _INT_FUNCTIONS.items():
-            funcao = getattr(self._lib, nome)
-            funcao.argtypes = list(parametros)
-            funcao.restype = ctypes.c_int
-            setattr(self, nome, self._int_method(nome, funcao, parametros))
 
-    def _take_string(self, ponteiro):
+    # ---- calling the library ---------------------------------------------
+
+    def _function(self, nome: str, parametros: Sequence[type], resultado: type) -> Callable[..., object]:
+        funcao = getattr(self._lib, nome)
+        if funcao.argtypes is None:
+            funcao.argtypes = list(parametros)
+            funcao.restype = resultado
+        return funcao
+
+    def _sat(self, nome: str, parametros: Sequence[type], *argumentos: object) -> str:
+        # c_void_p, not c_char_p: ctypes would turn a c_char_p result into
+        # bytes and lose the pointer that must be given back.
+        funcao = self._function(nome, parametros, ctypes.c_void_p)
+        ponteiro = funcao(*map(_argument, parametros, argumentos))
         if not ponteiro:
             return ""
         try:
@@ -101,23 +88,88 @@ class Tivax:
             self._lib.DesalocarString(ponteiro)
         return dados.decode("utf-8", errors="replace")
 
-    def _sat_method(self, nome, funcao, parametros):
-        def metodo(*argumentos):
-            _check_count(nome, parametros, argumentos)
-            return self._take_string(funcao(*map(_argument, parametros, argumentos)))
-        metodo.__name__ = nome
-        metodo.__doc__ = f"{nome}: the answer line, or '' for the invalid result."
-        return metodo
+    def _int(self, nome: str, parametros: Sequence[type], *argumentos: object) -> int:
+        funcao = self._function(nome, parametros, ctypes.c_int)
+        return int(funcao(*map(_argument, parametros, argumentos)))  # type: ignore[call-overload]
 
-    @staticmethod
-    def _int_method(nome, funcao, parametros):
-        def metodo(*argumentos):
-            _check_count(nome, parametros, argumentos)
-            return funcao(*map(_argument, parametros, argumentos))
-        metodo.__name__ = nome
-        return metodo
+    # ---- set-up ----------------------------------------------------------
 
+    def TivaxlibInit(self) -> int:
+        """Connects (the configured port, or USB discovery): 1 when connected."""
+        return self._int("TivaxlibInit", ())
 
-def _check_count(nome, parametros, argumentos):
-    if len(argumentos) != len(parametros):
-        raise TypeError(f"{nome} takes {len(parametros)} arguments ({len(argumentos)} given)")
+    def TivaxlibDeInit(self) -> int:
+        """Closes the link; always 1."""
+        return self._int("TivaxlibDeInit", ())
+
+    def ConfigurarPortaSerial(self, porta: Texto) -> int:
+        """Uses the port `porta` from now on and connects through it: no
+        TivaxlibInit is needed after it. 1 for any non-empty path."""
+        return self._int("ConfigurarPortaSerial", (_TEXT,), porta)
+
+    def DispositivoConectado(self) -> int:
+        """1 when a device with USB product string "Tivax1" is plugged in."""
+        return self._int("DispositivoConectado", ())
+
+    # ---- the sixteen SAT functions ---------------------------------------
+
+    def AtivarSAT(self, numeroSessao: int, subComando: int, codigoDeAtivacao: Texto, CNPJ: Texto,
+                  cUF: int) -> str:
+        return self._sat("AtivarSAT", (_INT, _INT, _TEXT, _TEXT, _INT),
+                         numeroSessao, subComando, codigoDeAtivacao, CNPJ, cUF)
+
+    def ComunicarCertificadoICPBRASIL(self, numeroSessao: int, codigoDeAtivacao: Texto,
+                                      certificado: Texto) -> str:
+        return self._sat("ComunicarCertificadoICPBRASIL", (_INT, _TEXT, _TEXT),
+                         numeroSessao, codigoDeAtivacao, certificado)
+
+    def EnviarDadosVenda(self, numeroSessao: int, codigoDeAtivacao: Texto, dadosVenda: Texto) -> str:
+        return self._sat("EnviarDadosVenda", (_INT, _TEXT, _TEXT), numeroSessao, codigoDeAtivacao, dadosVenda)
+
+    def CancelarUltimaVenda(self, numeroSessao: int, codigoDeAtivacao: Texto, chave: Texto,
+                            dadosCancelamento: Texto) -> str:
+        return self._sat("CancelarUltimaVenda", (_INT, _TEXT, _TEXT, _TEXT),
+                         numeroSessao, codigoDeAtivacao, chave, dadosCancelamento)
+
+    def ConsultarSAT(self, numeroSessao: int) -> str:
+        return self._sat("ConsultarSAT", (_INT,), numeroSessao)
+
+    def TesteFimAFim(self, numeroSessao: int, codigoDeAtivacao: Texto, dadosVenda: Texto) -> str:
+        return self._sat("TesteFimAFim", (_INT, _TEXT, _TEXT), numeroSessao, codigoDeAtivacao, dadosVenda)
+
+    def ConsultarStatusOperacional(self, numeroSessao: int, codigoDeAtivacao: Texto) -> str:
+        return self._sat("ConsultarStatusOperacional", (_INT, _TEXT), numeroSessao, codigoDeAtivacao)
+
+    def ConsultarNumeroSessao(self, numeroSessao: int, codigoDeAtivacao: Texto, cNumeroDeSessao: int) -> str:
+        return self._sat("ConsultarNumeroSessao", (_INT, _TEXT, _INT),
+                         numeroSessao, codigoDeAtivacao, cNumeroDeSessao)
+
+    def ConfigurarInterfaceDeRede(self, numeroSessao: int, codigoDeAtivacao: Texto,
+                                  dadosConfiguracao: Texto) -> str:
+        return self._sat("ConfigurarInterfaceDeRede", (_INT, _TEXT, _TEXT),
+                         numeroSessao, codigoDeAtivacao, dadosConfiguracao)
+
+    def AssociarAssinatura(self, numeroSessao: int, codigoDeAtivacao: Texto, CNPJvalue: Texto,
+                           assinaturaCNPJs: Texto) -> str:
+        return self._sat("AssociarAssinatura", (_INT, _TEXT, _TEXT, _TEXT),
+                         numeroSessao, codigoDeAtivacao, CNPJvalue, assinaturaCNPJs)
+
+    def AtualizarSoftwareSAT(self, numeroSessao: int, codigoDeAtivacao: Texto) -> str:
+        return self._sat("AtualizarSoftwareSAT", (_INT, _TEXT), numeroSessao, codigoDeAtivacao)
+
+    def ExtrairLogs(self, numeroSessao: int, codigoDeAtivacao: Texto) -> str:
+        return self._sat("ExtrairLogs", (_INT, _TEXT), numeroSessao, codigoDeAtivacao)
+
+    def BloquearSAT(self, numeroSessao: int, codigoDeAtivacao: Texto) -> str:
+        return self._sat("BloquearSAT", (_INT, _TEXT), numeroSessao, codigoDeAtivacao)
+
+    def DesbloquearSAT(self, numeroSessao: int, codigoDeAtivacao: Texto) -> str:
+        return self._sat("DesbloquearSAT", (_INT, _TEXT), numeroSessao, codigoDeAtivacao)
+
+    def TrocarCodigoDeAtivacao(self, numeroSessao: int, codigoDeAtivacao: Texto, opcao: int,
+                               novoCodigo: Texto, confNovoCodigo: Texto) -> str:
+        return self._sat("TrocarCodigoDeAtivacao", (_INT, _TEXT, _INT, _TEXT, _TEXT),
+                         numeroSessao, codigoDeAtivacao, opcao, novoCodigo, confNovoCodigo)
+
+    def ConsultarUltimaSessaoFiscal(self, numeroSessao: int, codigoDeAtivacao: Texto) -> str:
+        return self._sat("ConsultarUltimaSessaoFiscal", (_INT, _TEXT), numeroSessao, codigoDeAtivacao)

@@ -1,0 +1,44 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""consulta_status: asks the SAT-CF-e device for its operational status and
+prints the answer, field by field.
+
+    consulta_status.py CODIGO_DE_ATIVACAO [PORTA]
+
+Without PORTA the device is found among the USB terminals. Needs the tivax
+module (pip install of examples/python, or the python3-tivax package) and
+libtivax.so.1.
+"""
+
+import random
+import sys
+
+import tivax
+
+
+def main() -> int:
+    if len(sys.argv) not in (2, 3):
+        print(f"uso: {sys.argv[0]} CODIGO_DE_ATIVACAO [PORTA]", file=sys.stderr)
+        return 2
+    codigo = sys.argv[1]
+    sat = tivax.Tivax()
+    # Either name the port (that connects), or let the library find the device.
+    if len(sys.argv) == 3:
+        sat.ConfigurarPortaSerial(sys.argv[2])
+    elif not sat.TivaxlibInit():
+        print("nenhum equipamento encontrado", file=sys.stderr)
+        return 1
+    try:
+        resposta = sat.ConsultarStatusOperacional(random.randint(1, 999999), codigo)
+    finally:
+        sat.TivaxlibDeInit()
+    if not resposta:
+        print("sem resposta válida do equipamento", file=sys.stderr)
+        return 1
+    for numero, valor in enumerate(tivax.campos(resposta), start=1):
+        print(f"{numero:2} {valor}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
