@@ -1,19 +1,26 @@
-# Thin wrapper over CMake. `make test` and `make demo` do all set-up on a
-# fresh Debian machine.
+# Thin wrapper over CMake. `make demo` and `make test` do all set-up on a
+# fresh Debian machine, each installing only the packages it needs.
 BUILD ?= build
+DEB_BUILD ?= build-deb
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
+# What `make install` put in place, for `make uninstall`.
+INSTALLED = $(BUILD)/installed-files.txt
+DEMO_TARGETS = tivax tivax-emulator tivax-cli tivax-demo
 
-.PHONY: all deps configure build test check-all demo install packages deb clean
+.PHONY: all deps configure build test check-all demo install uninstall packages deb clean
 
 all: build
 
 deps:
-	@tools/install-deps.sh
+	@tools/install-deps.sh test
 
+# The install prefix is given at configure time: GNUInstallDirs picks the
+# library directory from it (lib/<multiarch> under /usr on Debian).
 configure: deps
-	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -G Ninja -DTIVAX_BUILD_TESTS=ON -DTIVAX_BUILD_BENCH=ON \
+	  -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -21,25 +28,40 @@ build: configure
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-# Sanitizer, fuzz, valgrind and soak runs on top of the ordinary suite.
+# Sanitizer, fuzz, valgrind, soak and package (lintian) runs on top of the
+# ordinary suite; the tools they need are installed here alone.
 check-all: build
+	@tools/install-deps.sh check
 	tools/check-all.sh $(BUILD)
 
 # A whole session through the library against the bundled emulator, then
-# the same device reached from the command-line tool.
-demo: build
+# the same device reached from the command-line tool. Builds only what it
+# runs; a tree configured before (by `make test`) is used as it is.
+demo:
+	@tools/install-deps.sh demo
+	@if [ ! -f $(BUILD)/CMakeCache.txt ]; then \
+	  cmake -S . -B $(BUILD) -G Ninja -DTIVAX_BUILD_TESTS=OFF -DTIVAX_BUILD_BENCH=OFF \
+	    -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS); \
+	fi
+	cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_TARGETS)
 	$(BUILD)/tools/demo/tivax-demo examples/vendas/venda-minima.xml
 	$(BUILD)/tools/cli/tivax --emulador consultar-status --codigo 12345678 --campos
 	$(BUILD)/tools/cli/tivax --emulador enviar-venda --codigo 12345678 --arquivo examples/vendas/venda-completa.xml --json
 
+# Installs under PREFIX (configured into the tree: give the same PREFIX to
+# `make uninstall`). Under /usr or /usr/local, as root, ldconfig is run so
+# that programs find the library at once.
 install: build
-	cmake --install $(BUILD) --prefix $(PREFIX)
+	cmake --install $(BUILD)
+	cp $(BUILD)/install_manifest.txt $(INSTALLED)
 
-# The Debian packages libtivax1, libtivax-dev and tivax-tools, in $(BUILD)/packages.
-packages: build
-	cd $(BUILD) && cpack -G DEB
+uninstall:
+	@tools/uninstall.sh $(INSTALLED) $(PREFIX)
 
-deb: packages
+# The Debian packages libtivax1, libtivax-dev, tivax-tools and python3-tivax,
+# built as Debian would (tools/build-packages.sh), in $(DEB_BUILD)/packages.
+packages deb:
+	JOBS=$(JOBS) tools/build-packages.sh $(DEB_BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(DEB_BUILD)

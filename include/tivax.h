@@ -16,11 +16,13 @@
  *   empty (""): the "invalid result".
  *
  * Connection
- *   The device is found by its USB identity (a ttyACM terminal with vendor id
- *   0x1d6b, product id 0x0104 and product string "Tivax1") unless a port was
- *   set with ConfigurarPortaSerial(). Opening a port takes one second. A SAT
- *   function that finds no open link reconnects and returns the invalid
- *   result for that call; the next call uses the new link.
+ *   Call one of the two at start-up, not both: ConfigurarPortaSerial() when
+ *   the application knows the port (it stores the path and connects through
+ *   it), or TivaxlibInit() to find the device by its USB identity (a ttyACM
+ *   terminal with vendor id 0x1d6b, product id 0x0104 and product string
+ *   "Tivax1") and connect. Opening a port takes one second, so calling both
+ *   costs two. A SAT function that finds no open link reconnects and returns
+ *   the invalid result for that call; the next call uses the new link.
  *
  * Blocking and threads
  *   Calls run on the caller's thread and block until the exchange ends.
@@ -64,9 +66,10 @@ TIVAX_API int TivaxlibInit(void);
 TIVAX_API int TivaxlibDeInit(void);
 
 /* Sets the serial port path (for example "/dev/ttyACM0") used from now on,
- * instead of USB discovery, and reconnects through it. Returns 1 when a
- * non-empty path was stored (whether or not it could be opened: see the
- * diagnostics on standard error), 0 for NULL or "" (nothing changes). */
+ * instead of USB discovery, and connects through it: no TivaxlibInit() is
+ * needed after it. Returns 1 when a non-empty path was stored (whether or
+ * not it could be opened: see the diagnostics on standard error), 0 for
+ * NULL or "" (nothing changes). */
 TIVAX_API int ConfigurarPortaSerial(const char *porta);
 
 /* Returns 1 when a device with USB product string "Tivax1" is plugged in,

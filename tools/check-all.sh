@@ -14,15 +14,18 @@
 #   soak      SOAK_CALLS calls against the emulator with faults; descriptors
 #             and resident memory must stay flat (normal build). It mostly
 #             waits on the link, so it runs alongside the other stages.
+#   packages  the Debian packages built as `make deb` builds them
+#             (build-deb), checked for their contents and by lintian, which
+#             must find no error (installed here when missing, as root)
 #
 # Usage: tools/check-all.sh [normal build dir, default build]
-# Environment: STAGES (default "asan tsan fuzz valgrind soak"),
+# Environment: STAGES (default "asan tsan fuzz valgrind soak packages"),
 #   FUZZ_SECONDS (30 per target), SOAK_CALLS (10000), JOBS (nproc).
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$root/build}")
-stages=${STAGES:-asan tsan fuzz valgrind soak}
+stages=${STAGES:-asan tsan fuzz valgrind soak packages}
 fuzz_seconds=${FUZZ_SECONDS:-30}
 soak_calls=${SOAK_CALLS:-10000}
 jobs=${JOBS:-$(nproc)}
@@ -168,6 +171,14 @@ stage_valgrind() {
   return "$ok"
 }
 
+stage_packages() {
+  local dir=$root/build-deb
+  "$root/tools/install-deps.sh" check || return 1
+  JOBS=$jobs "$root/tools/build-packages.sh" "$dir" > "$dir.build.log" 2>&1 ||
+    { tail -40 "$dir.build.log"; return 1; }
+  bash "$root/tests/dist/check-packages.sh" "$dir" "$root" --lintian
+}
+
 # The soak is started first and collected last: it spends its time waiting
 # on the pseudo-terminal, not on the processors.
 soak_pid=
@@ -198,10 +209,11 @@ run_stage asan stage_asan
 run_stage tsan stage_tsan
 run_stage fuzz stage_fuzz
 run_stage valgrind stage_valgrind
+run_stage packages stage_packages
 finish_soak
 
 banner summary
-for s in asan tsan fuzz valgrind soak; do
+for s in asan tsan fuzz valgrind soak packages; do
   has_stage "$s" || continue
   printf '%-9s %-7s %5s s\n' "$s" "${status[$s]:-not run}" "${seconds[$s]:-}"
 done

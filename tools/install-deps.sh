@@ -1,13 +1,29 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs. As root, missing packages
-# are installed with apt-get; otherwise they are named and the script fails.
+# Installs the Debian packages that one kind of work needs, and no more:
+#
+#   tools/install-deps.sh [SET] [extra packages...]
+#     demo   build the library, the emulator, the tool and the demo
+#     test   build and run the whole test suite (the default)
+#     deb    build the Debian packages (make deb)
+#     check  everything check-all runs: sanitizers, fuzzing, valgrind, lintian
+#
+# As root, missing packages are installed with apt-get; otherwise they are
+# named and the script fails.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config make
-          libgtest-dev libgmock-dev libbenchmark-dev
-          libpugixml-dev libutfcpp-dev dpkg-dev file python3
-          clang libclang-rt-14-dev valgrind)
-packages+=("$@")
+demo=(g++ cmake ninja-build make libpugixml-dev libutfcpp-dev)
+deb=("${demo[@]}" dpkg-dev file)
+test=("${demo[@]}" pkg-config libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev file
+      python3 python3-venv groff-base man-db)
+check=("${test[@]}" clang libclang-rt-14-dev valgrind lintian)
+
+set_name=test
+if [ $# -gt 0 ] && [[ $1 != -* ]] && [[ " demo test deb check " == *" $1 "* ]]; then
+  set_name=$1
+  shift
+fi
+declare -n chosen=$set_name
+packages=("${chosen[@]}" "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -13,6 +13,7 @@ CODE=12345678  # the emulator's activation code
 # --- the installed tree -----------------------------------------------------
 PREFIX=$WORK/prefix
 cmake --install "$BUILD" --prefix "$PREFIX" >"$WORK/install.log" || fail "cmake --install: $(cat "$WORK/install.log")"
+cp "$BUILD/install_manifest.txt" "$WORK/installed-files.txt"
 
 library=$(find "$PREFIX" -name "libtivax.so.$VERSION" -type f)
 [ -n "$library" ] || fail "libtivax.so.$VERSION not installed"
@@ -21,7 +22,10 @@ note "library in $LIBDIR"
 [ "$(readlink "$LIBDIR/libtivax.so.$MAJOR")" = "libtivax.so.$VERSION" ] || fail "libtivax.so.$MAJOR link"
 [ "$(readlink "$LIBDIR/libtivax.so")" = "libtivax.so.$MAJOR" ] || fail "libtivax.so link"
 objdump -p "$library" | grep -q "SONAME *libtivax.so.$MAJOR\$" || fail "SONAME is not libtivax.so.$MAJOR"
-for f in include/tivax.h include/tivax_version.h bin/tivax bin/tivax-emulator lib/udev/rules.d/60-tivax.rules; do
+for f in include/tivax.h include/tivax_version.h bin/tivax bin/tivax-emulator lib/udev/rules.d/60-tivax.rules \
+  share/man/man1/tivax.1.gz share/man/man1/tivax-emulator.1.gz share/man/man3/libtivax.3.gz \
+  share/bash-completion/completions/tivax share/doc/libtivax-dev/examples/c/consulta_status.c \
+  share/doc/libtivax-dev/examples/python/consulta_status.py; do
   [ -e "$PREFIX/$f" ] || fail "$f not installed"
 done
 for f in pkgconfig/tivax.pc cmake/tivax/tivaxConfig.cmake cmake/tivax/tivaxConfigVersion.cmake \
@@ -41,7 +45,14 @@ done
 [ -n "$(find "$WORK/development" -name tivax.pc)" ] || fail "development component lacks tivax.pc"
 [ -e "$WORK/tools/bin/tivax" ] || fail "tools component lacks the tool"
 
+# The Python module is for its Debian package alone; pip installs it elsewhere.
+[ -z "$(find "$PREFIX" -name '*.py' -path '*/tivax/*')" ] || fail "a plain install put the Python module in place"
+
 # --- pkg-config -------------------------------------------------------------
+# Plain paths under the prefix installed to, which pkg-config can tell apart
+# from the system's.
+grep -qx "prefix=$PREFIX" "$LIBDIR/pkgconfig/tivax.pc" || fail "tivax.pc: prefix is not $PREFIX"
+grep -qx 'includedir=${prefix}/include' "$LIBDIR/pkgconfig/tivax.pc" || fail "tivax.pc: includedir"
 export PKG_CONFIG_PATH=$LIBDIR/pkgconfig
 [ "$(pkg-config --modversion tivax)" = "$VERSION" ] || fail "pkg-config --modversion"
 # shellcheck disable=SC2046
@@ -90,5 +101,13 @@ with_emulator "$PREFIX/bin/tivax-emulator" "$PREFIX/bin/tivax" --porta @PORT@ --
 grep -q '^EEEEE=08000$' "$WORK/tool.out" || fail "the tool's answer: $(cat "$WORK/tool.out")"
 [ "$("$PREFIX/bin/tivax" --version)" = "tivax $VERSION" ] || fail "tivax --version"
 note "installed tool: ok"
+
+# --- uninstalling ------------------------------------------------------------
+# What make uninstall does: nothing of the project is left behind.
+"$SOURCE/tools/uninstall.sh" "$WORK/installed-files.txt" "$PREFIX" >"$WORK/uninstall.log" ||
+  fail "uninstall: $(cat "$WORK/uninstall.log")"
+left=$(cd "$PREFIX" && find . \( -type f -o -type l -o -path '*tivax*' \))
+[ -z "$left" ] || fail "left after uninstalling: $left"
+note "uninstall: ok"
 
 echo "install check passed"
