@@ -90,7 +90,9 @@ endfunction()
 # The symbols file is kept with comments; the package gets it without them.
 # shlibs asks for the newest version the symbols file names, so that a
 # program linked against an older library still finds every symbol.
-file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/${tivax_runtime_package}.symbols tivax_symbols REGEX "^[^#]")
+set(tivax_symbols_file ${PROJECT_SOURCE_DIR}/packaging/${tivax_runtime_package}.symbols)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${tivax_symbols_file})
+file(STRINGS ${tivax_symbols_file} tivax_symbols REGEX "^[^#]")
 list(JOIN tivax_symbols "\n" tivax_symbols_text)
 set(tivax_shlibs_version 0)
 foreach(line ${tivax_symbols})
