@@ -25,10 +25,13 @@ const char kUsage[] =
     "  --delay          answer every request 1.5 s late\n"
     "  --help           show this text\n"
     "\n"
-    "Session numbers 9000000-9000899 pick a fault per request:\n"
+    "Session numbers 9000000-9001399 pick a fault per request:\n"
     "  90000xx echo, 90001xx CR LF, 90002xx split, 90003xx delay,\n"
     "  90004xx silence, 90005xx hang-up mid-answer, 90006xx garbage,\n"
-    "  90007xx 3 MiB answer, 90008xx answer for session + 1.\n";
+    "  90007xx 3 MiB answer, 90008xx answer for session + 1,\n"
+    "  90009xx echo then silence, 90010xx echo and a 1.5 MiB answer,\n"
+    "  90011xx answer held until the next request, 90012xx lone LF first,\n"
+    "  90013xx lone CR LF first.\n";
 
 const struct {
   const char* name;
