@@ -1,6 +1,7 @@
 // Every SAT function through the exported C interface, over the terminal,
 // against the emulated device.
 #include <functional>
+#include <locale>
 #include <string>
 #include <thread>
 #include <vector>
@@ -157,7 +158,9 @@ TEST_F(Functions, ConsultaBloqueioFollowsTheDevicesState) {
 
 TEST_F(Functions, ConsultaBloqueioAsksAgainWithTheCallersCodeWhenTheProbeIsRefused) {
   for (const bool blocked : {false, true}) {
-    if (blocked) ASSERT_EQ(fieldsOf(take(BloquearSAT(505, kCode)))[1], "16000");
+    if (blocked) {
+      ASSERT_EQ(fieldsOf(take(BloquearSAT(505, kCode)))[1], "16000");
+    }
     const std::uint64_t before = device().requestCount();
     EXPECT_EQ(consultaBloqueio(kCode), blocked ? 1 : 0);
     EXPECT_EQ(device().requestCount(), before + 2);
@@ -166,6 +169,24 @@ TEST_F(Functions, ConsultaBloqueioAsksAgainWithTheCallersCodeWhenTheProbeIsRefus
     EXPECT_EQ(last[0], "6");
     EXPECT_EQ(last[2], kCode);
   }
+}
+
+// Digit grouping, as a till's locale may have it.
+struct Grouped : std::numpunct<char> {
+  char do_thousands_sep() const override { return '.'; }
+  std::string do_grouping() const override { return "\3"; }
+};
+
+// The application's global locale changes nothing the library writes.
+TEST_F(Functions, NumbersIgnoreTheApplicationsLocale) {
+  const std::locale previous = std::locale::global(std::locale(std::locale::classic(), new Grouped));
+  const std::string status = take(ConsultarStatusOperacional(123456, kCode));
+  const std::string request = device().lastRequest();
+  const std::string refusal = take(EnviarDadosVenda(1234567, kCode, "not xml"));
+  std::locale::global(previous);
+  EXPECT_EQ(request, "6|123456|12345678");
+  EXPECT_EQ(status.substr(0, 13), "123456|10000|");
+  EXPECT_EQ(refusal, "1234567|06010|1999|Erro no XML: ||");
 }
 
 TEST_F(Functions, InitTwiceDeInitAndBackAgain) {
