@@ -61,24 +61,31 @@ Failure takeTurn(serial_port& port) {
   return std::nullopt;
 }
 
+// The device may not take bytes as fast as they come: once the output
+// queue is full, each write waits for room. Each stall is bounded like a
+// wait for an answer.
 Failure writeLine(serial_port& port, const std::string& line) {
   size_t written = 0;
+  bool queueFull = false;
   while (written < line.size()) {
+    if (queueFull) {
+      const WaitEnd room = port.waitWritable(Deadline::in(answerTimeout()));
+      if (room != WaitEnd::Ready) return failureOf(room, ExchangeOutcome::TimedOut);
+    }
     const size_t piece = std::min(kWritePiece, line.size() - written);
     const ssize_t count = port.writeSome(line.data() + written, piece);
     if (count >= 0) {
       written += static_cast<size_t>(count);
+      queueFull = static_cast<size_t>(count) < piece;
       if (port.fd > 0) continue;
       break;
     }
     const int err = errno;
     // Nothing was written and the link is fine: a signal arrived, or the
-    // device does not take bytes as fast as they come and the output queue
-    // is full. Each stall is bounded like a wait for an answer.
+    // output queue is full.
     if (err == EINTR) continue;
     if (err == EAGAIN) {
-      const WaitEnd room = port.waitWritable(Deadline::in(answerTimeout()));
-      if (room != WaitEnd::Ready) return failureOf(room, ExchangeOutcome::TimedOut);
+      queueFull = true;
       continue;
     }
     // Any other failure means the link is gone: closing the port makes the
@@ -123,20 +130,18 @@ ExchangeOutcome readAnswer(serial_port& port, ICommReceiveMessage& message,
   for (;;) {
     ssize_t count = -1;
     if (port.fd > 0) {
-      if (blocking) {
-        // Without TIVAX_TIMEOUT, as long as the device takes.
-        const WaitEnd ready = port.waitReadable(deadline);
-        if (ready != WaitEnd::Ready) return failureOf(ready, ExchangeOutcome::TimedOut);
-      } else if (cancelRequested()) {
-        return ExchangeOutcome::Cancelled;
-      } else if (deadline.passed()) {
-        return ExchangeOutcome::TimedOut;
-      }
+      if (cancelRequested()) return ExchangeOutcome::Cancelled;
+      if (deadline.passed()) return ExchangeOutcome::TimedOut;
       count = port.readSome(buffer.get() + filled, std::min(kReadPiece, kReadBufferSize - filled));
       if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
-        // Nothing there: the wait goes on when blocking; a polled read
-        // found silence.
-        if (blocking) continue;
+        // Nothing there. Blocking, the wait is for the device to send (as
+        // long as it takes, without TIVAX_TIMEOUT); polling, the read found
+        // silence.
+        if (blocking) {
+          const WaitEnd ready = port.waitReadable(deadline);
+          if (ready != WaitEnd::Ready) return failureOf(ready, ExchangeOutcome::TimedOut);
+          continue;
+        }
         count = 0;
       }
     }

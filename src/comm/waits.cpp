@@ -91,7 +91,9 @@ SetupAnnouncement::SetupAnnouncement() {
   }
 }
 
-SetupAnnouncement::~SetupAnnouncement() {
+void SetupAnnouncement::withdraw() {
+  if (withdrawn_) return;
+  withdrawn_ = true;
   {
     const std::lock_guard<std::mutex> lock(announcementMutex());
     if (pendingSetups.fetch_sub(1) == 1 && eventDescriptor() >= 0) {

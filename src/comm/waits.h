@@ -46,9 +46,14 @@ class Deadline {
 class SetupAnnouncement {
  public:
   SetupAnnouncement();
-  ~SetupAnnouncement();
+  ~SetupAnnouncement() { withdraw(); }
   SetupAnnouncement(const SetupAnnouncement&) = delete;
   SetupAnnouncement& operator=(const SetupAnnouncement&) = delete;
+  // Ends the announcement before the end of its scope; once only.
+  void withdraw();
+
+ private:
+  bool withdrawn_ = false;
 };
 
 // Whether a set-up function is waiting for the link, and the calling thread

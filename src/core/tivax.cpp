@@ -218,31 +218,38 @@ CallOutcome Tivax::restartLocked() {
   return connectLocked();
 }
 
-bool Tivax::connect() {
-  const Comm::SetupAnnouncement announced;
+template <class Work>
+bool Tivax::asSetUp(Work work) {
+  Comm::SetupAnnouncement announced;
   std::lock_guard<std::mutex> lock(mutex);
-  return connectLocked() == CallOutcome::Answered;
+  // Withdrawn while the lock is still held, so that the calls queued behind
+  // the set-up run as usual once it is done.
+  struct WithdrawFirst {
+    Comm::SetupAnnouncement& announcement;
+    ~WithdrawFirst() { announcement.withdraw(); }
+  } withdrawFirst{announced};
+  return work();
+}
+
+bool Tivax::connect() {
+  return asSetUp([this] { return connectLocked() == CallOutcome::Answered; });
 }
 
 bool Tivax::disconnect() {
-  const Comm::SetupAnnouncement announced;
-  std::lock_guard<std::mutex> lock(mutex);
-  return disconnectLocked();
+  return asSetUp([this] { return disconnectLocked(); });
 }
 
 bool Tivax::restart() {
-  const Comm::SetupAnnouncement announced;
-  std::lock_guard<std::mutex> lock(mutex);
-  return restartLocked() == CallOutcome::Answered;
+  return asSetUp([this] { return restartLocked() == CallOutcome::Answered; });
 }
 
 bool Tivax::isConnected() const { return UsbSerialDevices::isConnected(kProductName, roots); }
 
 bool Tivax::setComPort(const std::string& port) {
-  const Comm::SetupAnnouncement announced;
-  std::lock_guard<std::mutex> lock(mutex);
-  comPort = port;
-  return restartLocked() == CallOutcome::Answered;
+  return asSetUp([this, &port] {
+    comPort = port;
+    return restartLocked() == CallOutcome::Answered;
+  });
 }
 
 template <class Tx, class Req, class Ret, class Refuse>

@@ -106,6 +106,11 @@ class Tivax {
   bool check_cfe(const enviar_dados_venda_t& req, std::string& detail) const;
 
  private:
+  // A set-up function's work: announced first (which ends the wait of the
+  // exchange in progress), then done under `mutex`.
+  template <class Work>
+  bool asSetUp(Work work);
+
   // Callers hold `mutex`. Answered stands for a link that is open.
   CallOutcome connectLocked();
   bool disconnectLocked();
