@@ -144,6 +144,8 @@ TEST_F(ChannelOverPty, OpenPutsThePortInRaw8N1WaitingForTheFirstByte) {
   EXPECT_EQ(t.c_cc[VMIN], 1);
   EXPECT_EQ(t.c_cc[VTIME], 5);
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B4000000));
+  // Programs the application starts do not inherit the device.
+  EXPECT_NE(fcntl(currentSerialPort()->fd, F_GETFD) & FD_CLOEXEC, 0);
 }
 
 TEST_F(ChannelOverPty, ReadModeFollowsTheResponseMessage) {

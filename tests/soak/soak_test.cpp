@@ -13,7 +13,7 @@
 // TIVAX_SOAK_CALLS sets the number of calls (default 10,000; the test suite
 // runs a short one). Silences cost about 2.9 s and hang-ups about 4 s, so
 // they are rare; an ordinary call costs about 10 ms of fixed pause. The
-// whole default run takes about four and a half minutes.
+// whole default run takes about five minutes.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
