@@ -21,17 +21,43 @@
  *   it), or TivaxlibInit() to find the device by its USB identity (a ttyACM
  *   terminal with vendor id 0x1d6b, product id 0x0104 and product string
  *   "Tivax1") and connect. Opening a port takes one second, so calling both
- *   costs two. A SAT function that finds no open link reconnects and returns
- *   the invalid result for that call; the next call uses the new link.
+ *   costs two. A SAT function that finds no open link opens it and goes on
+ *   with its own exchange, so an application that never calls TivaxlibInit
+ *   works from its first call; only when the link cannot be opened is the
+ *   result the invalid one. The port is not inherited by programs the
+ *   application starts (it is opened close-on-exec).
  *
  * Blocking and threads
  *   Calls run on the caller's thread and block until the exchange ends.
- *   Every SAT function except ConsultarSAT waits without limit for the first
- *   byte of the device's answer; ConsultarSAT gives up after about three
- *   seconds of silence. SAT functions may be called from several threads:
- *   whole exchanges are serialised inside the library, so calls wait for one
- *   another. TivaxlibInit, TivaxlibDeInit and ConfigurarPortaSerial take the
- *   same lock and may therefore wait for a running call to end.
+ *   Every SAT function except ConsultarSAT waits for the device's answer
+ *   as long as the device takes, unless TIVAX_TIMEOUT is set; ConsultarSAT
+ *   gives up after about three seconds of silence. SAT functions may be
+ *   called from several threads: whole exchanges are serialised inside the
+ *   library, so calls wait for one another.
+ *
+ *   Several processes may use one device (a technician's tool while the
+ *   till sells): each exchange, from the request to the end of its answer,
+ *   holds an exclusive flock() on the port, and a process that finds the
+ *   port busy waits its turn. Programs that use the port without this
+ *   library should take the same lock.
+ *
+ *   TivaxlibInit (when it is to connect), TivaxlibDeInit and
+ *   ConfigurarPortaSerial, called while another thread's SAT function waits
+ *   for the device (for its answer, for room to write, or for its turn on
+ *   the port), end that wait: the waiting call returns the invalid result
+ *   at once, calls queued behind it do not start, and then the set-up
+ *   function does its work. A silent device therefore never holds the
+ *   set-up functions. Signals are not needed and not used.
+ *
+ * TIVAX_TIMEOUT
+ *   An environment variable, read when the library first needs it: the
+ *   longest wait, in seconds (decimals with a ".", such as 2.5, whatever
+ *   the locale), for an answer (from the end of the request to the end of
+ *   the answer line, an echo of the request included), for another
+ *   process's exchange on the port, and for the device to take the bytes
+ *   of a request. The call then returns the invalid result. Unset, empty or
+ *   0: no limit. A value that is not a number of seconds is ignored, with
+ *   one line on standard error. ConsultarSAT keeps its own shorter limit.
  *
  * Texts are byte strings and are sent as they are, except the sale and
  * cancellation XML, which are made valid UTF-8 and have every "|" replaced
@@ -180,8 +206,11 @@ TIVAX_API char *ConsultarUltimaSessaoFiscal(int numeroSessao,
 
 /* Returns 1 when the device reports itself blocked, or cannot tell (no
  * answer, another result code, an unreadable state field); 0 when its
- * operational status says it is unblocked. Probes with a random session
- * number and reinitialises the C library's random generator (srand). */
+ * operational status says it is unblocked. Asks with a fixed probe code
+ * first; a device that refuses that code (10001) is asked again with
+ * codigoDeAtivacao, and that answer decides. The session numbers are
+ * random, from a generator of the library's own: the application's rand()
+ * sequence is left alone. */
 TIVAX_API int consultaBloqueio(const char *codigoDeAtivacao);
 
 /* A new invalid result (""), to be released with DesalocarString(). */

@@ -20,21 +20,22 @@
 #
 # Usage: tools/check-all.sh [normal build dir, default build]
 # Environment: STAGES (default "asan tsan fuzz valgrind soak packages"),
-#   FUZZ_SECONDS (30 per target), SOAK_CALLS (10000), JOBS (nproc).
+#   FUZZ_SECONDS (120 per target), SOAK_CALLS (10000), JOBS (nproc).
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$root/build}")
 stages=${STAGES:-asan tsan fuzz valgrind soak packages}
-fuzz_seconds=${FUZZ_SECONDS:-30}
+fuzz_seconds=${FUZZ_SECONDS:-120}
 soak_calls=${SOAK_CALLS:-10000}
 jobs=${JOBS:-$(nproc)}
 sanitizers_cmake=$root/cmake/sanitizers.cmake
 fuzz_targets=(answer_decoding request_encoding session_normalisation sale_xml network_configuration)
 # The tests that run threads against each other: the end-to-end programs
-# (the emulator serves on its own thread), the façade, the channel, the
-# sale check, the emulator and the soak.
-tsan_tests='^(test_e2e.*|test_discovered_port|test_facade|test_comm|test_cfe|test_emulator|test_soak)$'
+# (the emulator serves on its own thread), the cancelled and bounded waits,
+# the two programs on one device, the façade, the channel, the sale check,
+# the emulator and the soak.
+tsan_tests='^(test_e2e.*|test_waits|test_hammer|test_discovered_port|test_facade|test_comm|test_cfe|test_emulator|test_soak)$'
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:check_initialization_order=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

@@ -2,11 +2,12 @@
 // device object, and the result strings handed back to the application.
 // Every function with C linkage runs its body inside a guard so that no
 // exception, whatever its type, reaches the application.
-#include <cstdlib>
+#include <atomic>
 #include <cstring>
-#include <ctime>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,7 @@ using Tivaxlib::Tivax;
 
 namespace {
 
-bool g_initialised = false;
+std::atomic<bool> g_initialised{false};
 
 // Handed out when not even four bytes can be allocated, so that no call
 // ever returns a null pointer; DesalocarString knows not to release it.
@@ -103,13 +104,35 @@ std::string takeString(char* s) {
   return s ? s : "";
 }
 
+// Session numbers for consultaBloqueio's own requests, below 999999. The
+// generator is the library's own, so that the application's rand()
+// sequence stays as the application set it; two draws in a row never give
+// the same number, so that the second request cannot be taken for the
+// first one's answer.
 int randomSession() {
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
-  return std::abs(std::rand() % 999999);
+  static std::mutex mutex;
+  static std::mt19937 generator{std::random_device{}()};
+  static int last = 0;
+  std::uniform_int_distribution<int> draw(1, 999998);
+  const std::lock_guard<std::mutex> lock(mutex);
+  int session = draw(generator);
+  while (session == last) session = draw(generator);
+  last = session;
+  return session;
 }
 
 const char kProbeActivationCode[] = "13572468";
 const size_t kStatusFieldCount = 28;
+
+// The operational status says unblocked only as a success (10000) whose
+// last field, the blocking state, is a digit string of zeros.
+int blockedByStatus(const std::string& status) {
+  const std::vector<std::string> fields = splitFields(status, kStatusFieldCount);
+  const std::string& state = fields[kStatusFieldCount - 1];
+  if (fields[1] != "10000" || !is_number(state)) return 1;
+  // Any digit string but zeros says blocked, however long it is.
+  return state.find_first_not_of('0') == std::string::npos ? 0 : 1;
+}
 
 }  // namespace
 
@@ -129,6 +152,7 @@ extern "C" {
 
 TIVAX_API int TivaxlibInit(void) {
   return guardedInt(0, [] {
+    // Already connected: nothing to do, so nothing in progress is cancelled.
     if (g_initialised) return 1;
     try {
       g_initialised = Tivax::instance().connect();
@@ -342,21 +366,12 @@ TIVAX_API char* ConsultarUltimaSessaoFiscal(int numeroSessao, const char* codigo
 
 // Probes the operational status with a fixed activation code first: a
 // device that answers "invalid code" (10001) to the probe is asked again
-// with the caller's code, and the state is then taken as blocked.
+// with the caller's code, and that answer is judged instead.
 TIVAX_API int consultaBloqueio(const char* codigoDeAtivacao) {
   return guardedInt(1, [codigoDeAtivacao] {
     const std::string status =
         takeString(ConsultarStatusOperacional(randomSession(), kProbeActivationCode));
-    const std::vector<std::string> fields = splitFields(status, kStatusFieldCount);
-    if (fields[1] == "10001") {
-      takeString(ConsultarStatusOperacional(randomSession(), codigoDeAtivacao));
-      return 1;
-    }
-    const std::string& state = fields[kStatusFieldCount - 1];
-    if (fields[1] == "10000" && is_number(state)) {
-      // Any digit string but zeros says blocked, however long it is.
-      return state.find_first_not_of('0') == std::string::npos ? 0 : 1;
-    }
-    return 1;
+    if (splitFields(status, 2)[1] != "10001") return blockedByStatus(status);
+    return blockedByStatus(takeString(ConsultarStatusOperacional(randomSession(), codigoDeAtivacao)));
   });
 }

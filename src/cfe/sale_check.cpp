@@ -1,5 +1,6 @@
 #include "cfe/sale_check.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <ios>
 #include <new>
@@ -7,6 +8,7 @@
 #include <pugixml.hpp>
 
 #include "cfe/cfe_007_verify.h"
+#include "cfe/sale_text.h"
 
 namespace {
 
@@ -23,6 +25,17 @@ const size_t kCutDetail = 177;
 const char kEllipsis[] = "...";
 
 bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The detail quotes the document's decoded text, which character references
+// can make anything. It travels as one field of one answer line, which
+// applications decode as UTF-8: invalid sequences are replaced, a "|" is
+// written as its reference, and line ends become spaces.
+void makeFieldText(std::string& detail) {
+  fix_utf8_string(detail);
+  replacePipeXml(detail);
+  std::replace(detail.begin(), detail.end(), '\r', ' ');
+  std::replace(detail.begin(), detail.end(), '\n', ' ');
+}
 
 // Keeps a detail text within kLongestDetail bytes. The cut goes back to the
 // start of a character, so that the text stays valid UTF-8 (a character is
@@ -56,6 +69,7 @@ bool check_sale_xml(const std::string& dadosVenda, std::string& detail) {
   walker._message.exceptions(std::ios::badbit);
   document.traverse(walker);
   detail = walker._message.str();
+  makeFieldText(detail);
   shorten(detail);
   return walker._ok;
 }

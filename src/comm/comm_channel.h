@@ -3,6 +3,7 @@
 #pragma once
 
 #include "comm/comm_message.h"
+#include "comm/exchange_outcome.h"
 
 namespace Tivaxlib {
 namespace Comm {
@@ -19,6 +20,17 @@ class ICommChannel {
   // Reads one answer and hands it to message.pushReceivedMessage(); true
   // when a line was delivered.
   virtual bool receiveFromChannel(ICommReceiveMessage& message) = 0;
+
+  // One whole exchange: the request out and its answer back, as one turn
+  // on the link. A channel that cannot do better sends, then receives for
+  // as long as the message still waits for its answer.
+  virtual ExchangeOutcome exchange(ICommSendMessage& request, ICommReceiveMessage& response) {
+    if (!sendToChannel(request)) return ExchangeOutcome::WriteFailed;
+    do {
+      if (!receiveFromChannel(response)) return ExchangeOutcome::NoAnswer;
+    } while (response.answerPending());
+    return ExchangeOutcome::Answered;
+  }
 };
 
 }  // namespace Comm

@@ -23,6 +23,11 @@ class ICommReceiveMessage {
   virtual void pushReceivedMessage(std::string& line) = 0;
   // true: wait for the first byte of the answer; false: poll.
   virtual bool blockingRead() const = 0;
+  // Asked after pushReceivedMessage: true when what it was given holds
+  // nothing that answers the request yet (a bare echo, blank lines, a line
+  // for another session). The channel then reads on, and hands over only
+  // what arrives after it.
+  virtual bool answerPending() const { return false; }
 };
 
 }  // namespace Comm

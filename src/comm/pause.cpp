@@ -25,15 +25,20 @@ std::atomic<PauseHook> pauseHook{nullptr};
 }  // namespace
 
 void pause_ms(long milliseconds) {
+  if (runPauseHook(milliseconds)) return;
   // Callers report errno after pausing (a failed read leaves ECONNRESET).
   const int savedErrno = errno;
-  const PauseHook hook = pauseHook.load(std::memory_order_acquire);
-  if (hook != nullptr) {
-    hook(milliseconds);
-  } else {
-    sleepFor(milliseconds);
-  }
+  sleepFor(milliseconds);
   errno = savedErrno;
+}
+
+bool runPauseHook(long milliseconds) {
+  const PauseHook hook = pauseHook.load(std::memory_order_acquire);
+  if (hook == nullptr) return false;
+  const int savedErrno = errno;
+  hook(milliseconds);
+  errno = savedErrno;
+  return true;
 }
 
 PauseHook setPauseHook(PauseHook hook) {

@@ -1,10 +1,13 @@
 #include "comm/serial_port.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -24,6 +27,38 @@ constexpr long kQuietPauseMs = 10;     // before flushing around writes and clos
 constexpr tcflag_t kInputFlagsCleared =
     IGNBRK | BRKINT | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXANY | IXOFF;
 static_assert(kInputFlagsCleared == 0x1dfb, "raw input mask");
+
+constexpr long kTurnRetryMs = 2;  // between attempts at a port another process has
+// Without an event descriptor, how often a wait looks for a set-up.
+constexpr int kEventlessSliceMs = 20;
+
+// Waits until `fd` (when >= 0) is ready for `events`, `until` passes, or a
+// set-up function announces itself. A hang-up or an error on `fd` counts
+// as ready: the read or write that follows finds out what it is.
+WaitEnd waitOn(int fd, short events, const Deadline& until) {
+  for (;;) {
+    if (cancelRequested()) return WaitEnd::Cancelled;
+    if (until.passed()) return WaitEnd::Elapsed;
+    pollfd fds[2] = {};
+    nfds_t count = 0;
+    if (fd >= 0) fds[count++] = pollfd{fd, events, 0};
+    int timeout = until.pollTimeoutMs();
+    // The thread running a set-up is not interrupted by set-ups.
+    if (!runningSetup()) {
+      if (setupEventDescriptor() >= 0)
+        fds[count++] = pollfd{setupEventDescriptor(), POLLIN, 0};
+      else if (timeout < 0 || timeout > kEventlessSliceMs)
+        timeout = kEventlessSliceMs;
+    }
+    const int ready = poll(fds, count, timeout);
+    if (ready < 0 && errno != EINTR) {
+      // Out of kernel memory, most likely: try again shortly rather than spin.
+      pause_ms(kEventlessSliceMs);
+      continue;
+    }
+    if (ready > 0 && fd >= 0 && fds[0].revents != 0) return WaitEnd::Ready;
+  }
+}
 
 // Never destroyed: a channel closed during process exit must still find it.
 std::shared_ptr<serial_port>& currentHolder() {
@@ -48,9 +83,19 @@ bool serial_port::portOpen() {
   // A descriptor still open here would otherwise be lost.
   closePort();
   errno = 0;
-  fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_SYNC);
+  fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_SYNC | O_CLOEXEC);
   const int openErrno = errno;
-  pause_ms(kSettlePauseMs);
+  if (fd > 0) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  }
+  const WaitEnd settled = pauseOnLink(kSettlePauseMs, Deadline());
+  if (fd > 0 && settled == WaitEnd::Cancelled) {
+    // Given up for a set-up function, which will open the port itself.
+    close(fd);
+    fd = -1;
+    return false;
+  }
   if (fd > 0) return true;
   std::fprintf(stderr, "SerialPort::portOpen: Unable to open device %s (%s)\n", path.c_str(),
                std::strerror(openErrno));
@@ -116,10 +161,38 @@ bool serial_port::setNonBloking(bool blocking) {
   return true;
 }
 
+WaitEnd serial_port::lockExchange(const Deadline& deadline) {
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return WaitEnd::Ready;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return WaitEnd::Ready;
+    // Polled rather than waited for in flock, which only a signal could
+    // interrupt. A process that has just finished its exchange pauses
+    // before its next one, so a waiting process gets its turn in between.
+    const WaitEnd waited =
+        waitOn(-1, 0, Deadline::earlier(Deadline::in(std::chrono::milliseconds(kTurnRetryMs)),
+                                        deadline));
+    if (waited == WaitEnd::Cancelled) return waited;
+    if (deadline.passed()) return WaitEnd::Elapsed;
+  }
+}
+
+void serial_port::unlockExchange() {
+  if (fd > 0) flock(fd, LOCK_UN);
+}
+
+WaitEnd serial_port::waitReadable(const Deadline& deadline) { return waitOn(fd, POLLIN, deadline); }
+
+WaitEnd serial_port::waitWritable(const Deadline& deadline) {
+  return waitOn(fd, POLLOUT, deadline);
+}
+
 void serial_port::closePort() {
   if (fd <= 0) return;
   pause_ms(kQuietPauseMs);
-  flushBoth();
+  // Flushing the queues under another process's exchange would throw its
+  // answer away.
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) flushBoth();
   close(fd);
   fd = -1;
 }
@@ -129,6 +202,20 @@ void serial_port::flushBoth() { tcflush(fd, TCIOFLUSH); }
 ssize_t serial_port::readSome(char* buffer, size_t size) { return read(fd, buffer, size); }
 
 ssize_t serial_port::writeSome(const char* data, size_t size) { return write(fd, data, size); }
+
+WaitEnd pauseOnLink(long milliseconds, const Deadline& deadline) {
+  const auto ended = [&deadline] {
+    if (cancelRequested()) return WaitEnd::Cancelled;
+    return deadline.passed() ? WaitEnd::Elapsed : WaitEnd::Ready;
+  };
+  if (milliseconds <= 0 || runPauseHook(milliseconds)) return ended();
+  // Callers report errno after pausing (a failed read leaves ECONNRESET).
+  const int savedErrno = errno;
+  const Deadline pauseEnd = Deadline::in(std::chrono::milliseconds(milliseconds));
+  waitOn(-1, 0, Deadline::earlier(pauseEnd, deadline));
+  errno = savedErrno;
+  return ended();
+}
 
 std::shared_ptr<serial_port> currentSerialPort() { return std::atomic_load(&currentHolder()); }
 

@@ -1,6 +1,6 @@
 // The serial terminal under which the device is reachable, and the one
 // place where the library touches the terminal: every open, read, write,
-// close and termios call of the link lives behind this class.
+// close, termios, lock and poll call of the link lives here.
 #pragma once
 
 #include <sys/types.h>
@@ -9,6 +9,9 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+
+#include "comm/exchange_outcome.h"
+#include "comm/waits.h"
 
 namespace Tivaxlib {
 namespace Comm {
@@ -27,8 +30,12 @@ class serial_port {
   serial_port& operator=(const serial_port&) = delete;
 
   // Opens the device (read/write, never as controlling terminal, writes
-  // synchronous) and gives it one second to settle whatever the outcome.
-  // true when a usable descriptor (> 0) was obtained.
+  // synchronous, not inherited by programs the application starts) and
+  // gives it one second to settle whatever the outcome. The descriptor is
+  // non-blocking: every wait happens in poll, where a deadline and a set-up
+  // function can end it. A set-up function's announcement cuts the settling
+  // short, and the open then fails. true when a usable descriptor (> 0) was
+  // obtained.
   bool portOpen();
   // Puts the open port in raw 8N1 mode at 4 Mbit/s, or 115200 bit/s when
   // the faster speed is refused. Failures are reported on stderr and leave
@@ -38,7 +45,19 @@ class serial_port {
   // and returning at once with whatever has arrived (false). false when
   // the mode could not be read or applied.
   bool setNonBloking(bool blocking);
+  // Takes the port for one exchange, or for applying settings: an exclusive
+  // flock on the descriptor, so that two processes on the same device never
+  // interleave their requests and answers. While another process has it,
+  // waits for it until `deadline` or a cancellation. Where the system keeps
+  // no locks for the device, everyone is let through.
+  WaitEnd lockExchange(const Deadline& deadline);
+  void unlockExchange();
+  // Waits until bytes can be read, or written.
+  WaitEnd waitReadable(const Deadline& deadline);
+  WaitEnd waitWritable(const Deadline& deadline);
   // Pauses 10 ms, discards both queues and closes; nothing when not open.
+  // The queues are the device's, shared with any other process that has
+  // it open: they are left alone while another process is in an exchange.
   void closePort();
   // Discards unread input and unsent output.
   void flushBoth();
@@ -51,6 +70,11 @@ class serial_port {
   std::string path;
   termios tio{};
 };
+
+// A pause of the link's (between failed reads, before a send) that a
+// set-up function's announcement ends at once and `deadline` cuts short.
+// Ready when it ran its whole course.
+WaitEnd pauseOnLink(long milliseconds, const Deadline& deadline);
 
 // The process-wide current port. Every channel works on whichever port is
 // current; building a channel replaces it. Callers keep the returned

@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "comm/pause.h"
 #include "comm/serial_port.h"
+#include "comm/waits.h"
 
 namespace Tivaxlib {
 namespace Comm {
@@ -22,7 +24,14 @@ constexpr size_t kReadPiece = 4096;          // bytes per read call
 // refused, so an answer never grows past this plus one fill.
 constexpr size_t kAnswerCap = (2u << 20) - 1;
 constexpr int kFailedReadBudget = 30;
-constexpr long kRetryPauseMs = 100;          // after a failed read or a fill without a line feed
+constexpr long kRetryPauseMs = 100;          // after a failed read or a fill without a line end
+
+// What a step of an exchange reports: how it failed, or nothing.
+using Failure = std::optional<ExchangeOutcome>;
+
+ExchangeOutcome failureOf(WaitEnd end, ExchangeOutcome whenElapsed) {
+  return end == WaitEnd::Cancelled ? ExchangeOutcome::Cancelled : whenElapsed;
+}
 
 std::string frameRequest(std::string text) {
   text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
@@ -30,75 +39,144 @@ std::string frameRequest(std::string text) {
   return text;
 }
 
-bool writeLine(serial_port& port, const std::string& line) {
+// The cross-process turn taken by takeTurn, given back at the end of scope.
+struct Turn {
+  explicit Turn(serial_port& p) : port(p) {}
+  ~Turn() { port.unlockExchange(); }
+  Turn(const Turn&) = delete;
+  Turn& operator=(const Turn&) = delete;
+  serial_port& port;
+};
+
+// The quiet pause, then the port for ourselves. The pause comes first: a
+// process that has just ended its exchange and starts the next one leaves
+// the port free for that long, and a process waiting for it gets its turn.
+Failure takeTurn(serial_port& port) {
+  if (pauseOnLink(kQuietPauseMs, Deadline()) == WaitEnd::Cancelled)
+    return ExchangeOutcome::Cancelled;
+  // A closed port is not waited for: the write says what is wrong.
+  if (port.fd <= 0) return std::nullopt;
+  const WaitEnd turn = port.lockExchange(Deadline::in(answerTimeout()));
+  if (turn != WaitEnd::Ready) return failureOf(turn, ExchangeOutcome::PortBusy);
+  return std::nullopt;
+}
+
+// The device may not take bytes as fast as they come: once the output
+// queue is full, each write waits for room. Each stall is bounded like a
+// wait for an answer.
+Failure writeLine(serial_port& port, const std::string& line) {
   size_t written = 0;
+  bool queueFull = false;
   while (written < line.size()) {
+    if (queueFull) {
+      const WaitEnd room = port.waitWritable(Deadline::in(answerTimeout()));
+      if (room != WaitEnd::Ready) return failureOf(room, ExchangeOutcome::TimedOut);
+    }
     const size_t piece = std::min(kWritePiece, line.size() - written);
     const ssize_t count = port.writeSome(line.data() + written, piece);
     if (count >= 0) {
       written += static_cast<size_t>(count);
+      queueFull = static_cast<size_t>(count) < piece;
       if (port.fd > 0) continue;
       break;
     }
     const int err = errno;
-    // Nothing was written and the link is fine: a full output queue on a
-    // non-blocking descriptor, or a signal that arrived while waiting.
-    if (err == EAGAIN || err == EINTR) continue;
+    // Nothing was written and the link is fine: a signal arrived, or the
+    // output queue is full.
+    if (err == EINTR) continue;
+    if (err == EAGAIN) {
+      queueFull = true;
+      continue;
+    }
     // Any other failure means the link is gone: closing the port makes the
     // next operation reconnect.
     std::fprintf(stderr, "\nFailed to write on file. error: %d,  [%s]\n", err, std::strerror(err));
     port.closePort();
     break;
   }
-  return written == line.size();
+  if (written == line.size()) return std::nullopt;
+  return ExchangeOutcome::WriteFailed;
 }
 
-// Reads fills until one ends in a line feed. A fill keeps what it has
-// across reads that bring nothing (a polled answer is often caught
-// halfway); a full buffer without a line feed goes to the answer and
-// the reading goes on.
-bool readAnswer(serial_port& port, ICommReceiveMessage& message) {
+Failure sendLine(serial_port& port, ICommSendMessage& message) {
+  // Whatever the device said before this request is stale.
+  port.flushBoth();
+  return writeLine(port, frameRequest(message.pullMessageToSend()));
+}
+
+bool onlyLineEnds(const std::string& text) {
+  return text.find_first_not_of("\r\n") == std::string::npos;
+}
+
+// Reads fills until one ends in a line feed, and hands everything read to
+// the message; when that held no answer yet, reads on and hands over what
+// follows. A fill keeps what it has across reads that bring nothing (a
+// polled answer is often caught halfway); a full buffer that ends inside a
+// line goes to the answer and the reading goes on, however many line feeds
+// (an echo's) it holds.
+ExchangeOutcome readAnswer(serial_port& port, ICommReceiveMessage& message,
+                           const Deadline& deadline) {
   // Value-initialised: the buffer starts zero-filled.
   const std::unique_ptr<char[]> buffer(new char[kReadBufferSize]());
   std::string answer;
-  bool answerHasLineFeed = false;
+  size_t handedOver = 0;  // what the message took without finding its answer
 
-  if (!port.setNonBloking(message.blockingRead())) return false;
+  const bool blocking = message.blockingRead();
+  if (!port.setNonBloking(blocking)) return ExchangeOutcome::ReadModeFailed;
 
   int failures = 0;
+  bool lastFailureSilent = false;
   size_t filled = 0;
   for (;;) {
     ssize_t count = -1;
     if (port.fd > 0) {
+      if (cancelRequested()) return ExchangeOutcome::Cancelled;
+      if (deadline.passed()) return ExchangeOutcome::TimedOut;
       count = port.readSome(buffer.get() + filled, std::min(kReadPiece, kReadBufferSize - filled));
+      if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
+        // Nothing there. Blocking, the wait is for the device to send (as
+        // long as it takes, without TIVAX_TIMEOUT); polling, the read found
+        // silence.
+        if (blocking) {
+          const WaitEnd ready = port.waitReadable(deadline);
+          if (ready != WaitEnd::Ready) return failureOf(ready, ExchangeOutcome::TimedOut);
+          continue;
+        }
+        count = 0;
+      }
     }
     if (count <= 0) {
-      // Silence, or a device that went away: both spend the budget, and
-      // running out of it reads as a reset connection.
+      // Silence while polling, or a device that went away: both spend the
+      // budget, and running out of it reads as a reset connection.
+      lastFailureSilent = count == 0 && !blocking;
       errno = ECONNRESET;
-      if (++failures >= kFailedReadBudget) return false;
-      pause_ms(kRetryPauseMs);
+      if (++failures >= kFailedReadBudget)
+        return lastFailureSilent ? ExchangeOutcome::NoAnswer : ExchangeOutcome::HungUp;
+      const WaitEnd paused = pauseOnLink(kRetryPauseMs, deadline);
+      if (paused != WaitEnd::Ready) return failureOf(paused, ExchangeOutcome::TimedOut);
       continue;
     }
     filled += static_cast<size_t>(count);
-    const bool full = filled == kReadBufferSize;
-    if (!full && buffer[filled - 1] != '\n') continue;
+    const bool lineEnd = buffer[filled - 1] == '\n';
+    if (!lineEnd && filled < kReadBufferSize) continue;
 
-    if (answer.size() > kAnswerCap) return false;
-    answerHasLineFeed =
-        answerHasLineFeed || std::memchr(buffer.get(), '\n', filled) != nullptr;
+    if (handedOver + answer.size() > kAnswerCap) return ExchangeOutcome::OverCap;
     answer.append(buffer.get(), filled);
     filled = 0;
-    if (!answerHasLineFeed) {
+    if (!lineEnd) {
       // Progress, not failure: the budget starts over.
       failures = 1;
-      pause_ms(kRetryPauseMs);
+      const WaitEnd paused = pauseOnLink(kRetryPauseMs, deadline);
+      if (paused != WaitEnd::Ready) return failureOf(paused, ExchangeOutcome::TimedOut);
       continue;
     }
-    // A lone line feed is not an answer yet; the line that follows it is.
-    if (answer.size() <= 1) continue;
+    // A lone line end (LF, or CR LF) is not an answer yet; the line that
+    // follows it is, and it stays in front of that line.
+    if (onlyLineEnds(answer)) continue;
     message.pushReceivedMessage(answer);
-    return true;
+    if (!message.answerPending()) return ExchangeOutcome::Answered;
+    handedOver += answer.size();
+    answer.clear();
   }
 }
 
@@ -111,7 +189,15 @@ UnixCommChannel::~UnixCommChannel() { closeChannel(); }
 bool UnixCommChannel::openChannel() {
   const std::shared_ptr<serial_port> port = currentSerialPort();
   if (!port || !port->portOpen()) return false;
+  // The settings belong to the device, shared with any other process that
+  // has it open: they are applied in a turn of our own, never in the
+  // middle of another process's exchange.
+  if (port->lockExchange(Deadline::in(answerTimeout())) != WaitEnd::Ready) {
+    port->closePort();
+    return false;
+  }
   port->setParameters();
+  port->unlockExchange();
   return port->fd > 0;
 }
 
@@ -132,10 +218,9 @@ bool UnixCommChannel::sendToChannel(ICommSendMessage& message) {
   const std::shared_ptr<serial_port> port = currentSerialPort();
   if (!port) return false;
   try {
-    pause_ms(kQuietPauseMs);
-    // Whatever the device said before this request is stale.
-    port->flushBoth();
-    return writeLine(*port, frameRequest(message.pullMessageToSend()));
+    if (takeTurn(*port)) return false;
+    const Turn turn(*port);
+    return !sendLine(*port, message);
   } catch (...) {
     // Out of memory, or a message that failed to build its line.
     return false;
@@ -147,9 +232,28 @@ bool UnixCommChannel::receiveFromChannel(ICommReceiveMessage& message) {
   const std::shared_ptr<serial_port> port = currentSerialPort();
   if (!port) return false;
   try {
-    return readAnswer(*port, message);
+    if (port->fd > 0 && port->lockExchange(Deadline::in(answerTimeout())) != WaitEnd::Ready)
+      return false;
+    const Turn turn(*port);
+    return readAnswer(*port, message, Deadline::in(answerTimeout())) == ExchangeOutcome::Answered;
   } catch (...) {
     return false;
+  }
+}
+
+ExchangeOutcome UnixCommChannel::exchange(ICommSendMessage& request,
+                                          ICommReceiveMessage& response) {
+  const std::lock_guard<std::mutex> lock(mutex);
+  const std::shared_ptr<serial_port> port = currentSerialPort();
+  if (!port) return ExchangeOutcome::NoPort;
+  try {
+    if (const Failure failed = takeTurn(*port)) return *failed;
+    const Turn turn(*port);
+    if (const Failure failed = sendLine(*port, request)) return *failed;
+    // The answer's deadline runs from the end of the send.
+    return readAnswer(*port, response, Deadline::in(answerTimeout()));
+  } catch (...) {
+    return ExchangeOutcome::InternalError;
   }
 }
 

@@ -25,13 +25,20 @@ class UnixCommChannel : public ICommChannel {
   // The request text with every line feed removed and one appended. Only a
   // std::system_error from locking can escape.
   bool sendToChannel(ICommSendMessage& message) override;
-  // Reads until a fill ends in a line feed and hands over everything read.
-  // Only a std::system_error from locking can escape.
+  // Reads until a fill ends in a line feed and hands over everything read,
+  // then reads on for as long as the message waits for its answer. Only a
+  // std::system_error from locking can escape.
   bool receiveFromChannel(ICommReceiveMessage& message) override;
+  // Send and receive as one turn, which no other thread and no other
+  // process using this library on the same device can break into. The
+  // waits (for the turn, for room to write, for the answer) end when a
+  // set-up function asks for the link, and the waits for the turn and for
+  // the answer after TIVAX_TIMEOUT when it is set. Only a std::system_error
+  // from locking can escape.
+  ExchangeOutcome exchange(ICommSendMessage& request, ICommReceiveMessage& response) override;
 
  private:
-  // One send or one receive at a time; a send and the receive after it
-  // are separate turns.
+  // One send, one receive or one exchange at a time.
   std::mutex mutex;
 };
 

@@ -5,6 +5,7 @@
 
 #include "cfe/sale_check.h"
 #include "comm/unix_comm_channel.h"
+#include "comm/waits.h"
 #include "messages/messages_util.h"
 #include "transactions/transactions.h"
 
@@ -149,17 +150,12 @@ void copy(const M::SaleReceiveMessageBase& m, enviar_dados_venda_retorno_t& r) {
   r.assinaturaQRCODE = m.assinaturaQRCODE;
 }
 
-std::string zeroFilled(int32_t value, size_t width) {
-  std::string text = std::to_string(value);
-  if (text.size() < width) text.insert(0, width - text.size(), '0');
-  return text;
-}
-
 // The line the library answers a malformed sale with, shaped like the
 // device's own sale answer: session|06010|1999|Erro no XML: detail||
 std::string saleRefusalLine(const enviar_dados_venda_retorno_t& r) {
-  return M::MessagesUtil::formatSession(r.numeroSessao) + '|' + zeroFilled(r.EEEEE, 5) + '|' +
-         zeroFilled(r.CCCC, 4) + '|' + r.mensagem + "||";
+  using M::MessagesUtil;
+  return MessagesUtil::formatSession(r.numeroSessao) + '|' + MessagesUtil::zeroFilled(r.EEEEE, 5) +
+         '|' + MessagesUtil::zeroFilled(r.CCCC, 4) + '|' + r.mensagem + "||";
 }
 
 const int32_t kSaleRefusalCode = 6010;
@@ -200,16 +196,16 @@ std::string Tivax::getSATCommPort() const {
   return finder.getCommPort();
 }
 
-bool Tivax::connectLocked() {
+CallOutcome Tivax::connectLocked() {
   const std::string port = getSATCommPort();
-  if (port.empty()) return false;
+  if (port.empty()) return CallOutcome::NoDevice;
   // The new channel replaces the old one before the old one is released:
   // whatever the channel layer shares between channels must already belong
   // to the new one.
   std::unique_ptr<Comm::ICommChannel> previous = std::move(channel);
   channel = factory(port);
   previous.reset();
-  return channel && channel->openChannel();
+  return channel && channel->openChannel() ? CallOutcome::Answered : CallOutcome::OpenFailed;
 }
 
 bool Tivax::disconnectLocked() {
@@ -217,64 +213,93 @@ bool Tivax::disconnectLocked() {
   return true;
 }
 
-bool Tivax::restartLocked() {
+CallOutcome Tivax::restartLocked() {
   disconnectLocked();
   return connectLocked();
 }
 
-bool Tivax::connect() {
+template <class Work>
+bool Tivax::asSetUp(Work work) {
+  Comm::SetupAnnouncement announced;
   std::lock_guard<std::mutex> lock(mutex);
-  return connectLocked();
+  // Withdrawn while the lock is still held, so that the calls queued behind
+  // the set-up run as usual once it is done.
+  struct WithdrawFirst {
+    Comm::SetupAnnouncement& announcement;
+    ~WithdrawFirst() { announcement.withdraw(); }
+  } withdrawFirst{announced};
+  return work();
+}
+
+bool Tivax::connect() {
+  return asSetUp([this] { return connectLocked() == CallOutcome::Answered; });
 }
 
 bool Tivax::disconnect() {
-  std::lock_guard<std::mutex> lock(mutex);
-  return disconnectLocked();
+  return asSetUp([this] { return disconnectLocked(); });
 }
 
 bool Tivax::restart() {
-  std::lock_guard<std::mutex> lock(mutex);
-  return restartLocked();
+  return asSetUp([this] { return restartLocked() == CallOutcome::Answered; });
 }
 
 bool Tivax::isConnected() const { return UsbSerialDevices::isConnected(kProductName, roots); }
 
 bool Tivax::setComPort(const std::string& port) {
-  std::lock_guard<std::mutex> lock(mutex);
-  comPort = port;
-  return restartLocked();
+  return asSetUp([this, &port] {
+    comPort = port;
+    return restartLocked() == CallOutcome::Answered;
+  });
 }
 
 template <class Tx, class Req, class Ret, class Refuse>
-bool Tivax::run(const Req& req, Ret& ret, std::string& raw, Refuse refuse) {
+CallResult Tivax::run(const Req& req, Ret& ret, std::string& raw, Refuse refuse) {
   // One lock over the whole exchange: two threads' requests and answers
   // never interleave on the wire, and the channel cannot be replaced while
   // an exchange uses it.
   std::lock_guard<std::mutex> lock(mutex);
-  if (!channel || !channel->isChannelOpened()) return restartLocked();
+  CallResult result;
+  // A set-up function is waiting for this lock: a call queued behind the
+  // one it cancelled must not start a new wait ahead of it.
+  if (Comm::cancelRequested()) {
+    result.outcome = CallOutcome::SetupPending;
+    return result;
+  }
+  // Applications that only know the standard's functions never connect
+  // first: the call that finds no link opens it and goes on with its own
+  // exchange.
+  if (!channel || !channel->isChannelOpened()) {
+    result.reconnected = true;
+    result.outcome = restartLocked();
+    if (result.outcome != CallOutcome::Answered) return result;
+  }
   reset(ret);
   bool refused = false;
-  const bool result = refuse(ret, raw, refused);
-  if (refused) return result;
+  refuse(ret, raw, refused);
+  if (refused) {
+    result.outcome = CallOutcome::RefusedLocally;
+    return result;
+  }
 
   auto tx = std::make_unique<Tx>(channel.get());
   fill(tx->request, req);
-  if (!tx->channel || !tx->channel->sendToChannel(tx->request) ||
-      !tx->channel->receiveFromChannel(tx->response))
-    return false;
-  // The echo and the answer may come in separate pieces, and a read that
-  // ends at the echo's line end delivers the echo alone: the answer, which
-  // may record a fiscal sale, is read next instead of being left behind.
-  if (tx->response.echoOnly && !tx->channel->receiveFromChannel(tx->response)) return false;
-  if (!tx->validateTransaction()) return false;
+  result.exchange = tx->channel->exchange(tx->request, tx->response);
+  if (result.exchange != Comm::ExchangeOutcome::Answered) {
+    result.outcome = CallOutcome::ExchangeFailed;
+    return result;
+  }
+  if (!tx->validateTransaction()) {
+    result.outcome = CallOutcome::Rejected;
+    return result;
+  }
   copy(tx->response, ret);
   raw = tx->response.rawResponse;
-  return true;
+  return result;
 }
 
 template <class Tx, class Req, class Ret>
 bool Tivax::run(const Req& req, Ret& ret, std::string& raw) {
-  return run<Tx>(req, ret, raw, [](Ret&, std::string&, bool&) { return false; });
+  return run<Tx>(req, ret, raw, [](Ret&, std::string&, bool&) {}).succeeded();
 }
 
 bool Tivax::check_cfe(const enviar_dados_venda_t& req, std::string& detail) const {
@@ -286,16 +311,15 @@ bool Tivax::enviarDadosVenda(const enviar_dados_venda_t& req, enviar_dados_venda
   auto refuseMalformed = [this, &req](enviar_dados_venda_retorno_t& r, std::string& line,
                                       bool& refused) {
     std::string detail;
-    if (check_cfe(req, detail)) return false;
+    if (check_cfe(req, detail)) return;
     r.numeroSessao = req.numeroSessao;
     r.EEEEE = kSaleRefusalCode;
     r.CCCC = kSaleRefusalDetailCode;
     r.mensagem = kSaleRefusalPrefix + detail;
     line = saleRefusalLine(r);
     refused = true;
-    return true;
   };
-  return run<Transactions::EnviarDadosVenda>(req, ret, raw, refuseMalformed);
+  return run<Transactions::EnviarDadosVenda>(req, ret, raw, refuseMalformed).succeeded();
 }
 
 bool Tivax::ativarSAT(const ativar_sat_t& req, ativar_sat_retorno_t& ret, std::string& raw) {

@@ -9,10 +9,32 @@
 #include <string>
 
 #include "comm/comm_channel.h"
+#include "comm/exchange_outcome.h"
 #include "core/records.h"
 #include "usb/usb_serial_devices.h"
 
 namespace Tivaxlib {
+
+// How a call through the device object ended. Every way to the invalid
+// result is told apart: the exchange's own outcome says more.
+enum class CallOutcome {
+  Answered,        // the device's answer, valid for the request
+  RefusedLocally,  // a malformed sale, answered by the library itself
+  SetupPending,    // a set-up function was waiting for the link: nothing started
+  NoDevice,        // no port configured, and none found
+  OpenFailed,      // the port could not be opened
+  ExchangeFailed,  // no answer came back (see `exchange`)
+  Rejected,        // the answer did not pass the function's rule
+};
+
+struct CallResult {
+  CallOutcome outcome = CallOutcome::Answered;
+  Comm::ExchangeOutcome exchange = Comm::ExchangeOutcome::Answered;
+  bool reconnected = false;  // the link was opened for this call
+  bool succeeded() const {
+    return outcome == CallOutcome::Answered || outcome == CallOutcome::RefusedLocally;
+  }
+};
 
 class Tivax {
  public:
@@ -35,8 +57,10 @@ class Tivax {
   // Whether instance() has been called yet in this process.
   static bool instanceCreated();
 
-  // Connection management. Each takes the object's lock, so a channel that
-  // an exchange is using is never replaced under it.
+  // Connection management, for the set-up functions. Each first announces
+  // itself, which ends any wait of an exchange in progress (a silent device
+  // must not hold a set-up for good), then takes the object's lock, so a
+  // channel that an exchange is using is never replaced under it.
   bool connect();
   bool disconnect();
   bool restart();
@@ -82,16 +106,21 @@ class Tivax {
   bool check_cfe(const enviar_dados_venda_t& req, std::string& detail) const;
 
  private:
-  // Callers hold `mutex`.
-  bool connectLocked();
+  // A set-up function's work: announced first (which ends the wait of the
+  // exchange in progress), then done under `mutex`.
+  template <class Work>
+  bool asSetUp(Work work);
+
+  // Callers hold `mutex`. Answered stands for a link that is open.
+  CallOutcome connectLocked();
   bool disconnectLocked();
-  bool restartLocked();
+  CallOutcome restartLocked();
 
   // The shared road of every operation. `refuse` runs after the channel
   // test and the reset of the return record; when it returns true the call
-  // ends there with its result (the sale's local refusal).
+  // ends there with the line it made (the sale's local refusal).
   template <class Tx, class Req, class Ret, class Refuse>
-  bool run(const Req& req, Ret& ret, std::string& raw, Refuse refuse);
+  CallResult run(const Req& req, Ret& ret, std::string& raw, Refuse refuse);
   template <class Tx, class Req, class Ret>
   bool run(const Req& req, Ret& ret, std::string& raw);
 

@@ -1,7 +1,5 @@
 #include "messages/messages_util.h"
 
-#include <iomanip>
-#include <sstream>
 #include <stdexcept>
 
 namespace Tivaxlib {
@@ -10,12 +8,15 @@ namespace Messages {
 
 static_assert(sizeof(int) == sizeof(int32_t), "std::stoi must convert to 32 bits");
 
-std::string MessagesUtil::formatSession(int32_t numeroSessao) {
-  // Stream padding puts the fill before the sign, which is the device's form.
-  std::ostringstream text;
-  text << std::setw(6) << std::setfill('0') << numeroSessao;
-  return text.str();
+std::string MessagesUtil::zeroFilled(int32_t value, std::size_t width) {
+  // Plain digits whatever the locale: a stream would group them ("123.456")
+  // under an application's global locale.
+  std::string text = std::to_string(value);
+  if (text.size() < width) text.insert(0, width - text.size(), '0');
+  return text;
 }
+
+std::string MessagesUtil::formatSession(int32_t numeroSessao) { return zeroFilled(numeroSessao, 6); }
 
 bool MessagesUtil::isNumber(const std::string& text) {
   if (text.empty()) return false;

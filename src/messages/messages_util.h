@@ -38,6 +38,9 @@ class MessagesUtil {
   // characters, filled with "0" on the left of the whole number, sign
   // included (-1 gives "0000-1"); longer numbers are written whole.
   static std::string formatSession(int32_t numeroSessao);
+  // `value` in decimal, filled with "0" on the left (before any sign) to at
+  // least `width` characters, independently of any locale.
+  static std::string zeroFilled(int32_t value, std::size_t width);
 
   // Not empty and ASCII digits only: no sign, no blanks.
   static bool isNumber(const std::string& text);

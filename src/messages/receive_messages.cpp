@@ -172,40 +172,41 @@ struct OwnFields {
 
 // ---- Text helpers ----------------------------------------------------------
 
-// Lines as a text stream reads them: every "\n" ends one, and a non-empty
-// rest after the last "\n" is one more. Carriage returns are dropped
-// wherever they stand. Reading stops after `limit` lines, since more than
-// two lines are never decoded anyway.
-std::vector<std::string> splitLines(const std::string& text, std::size_t limit) {
-  std::vector<std::string> lines;
+// Visits the lines as a text stream reads them: every "\n" ends one, and a
+// non-empty rest after the last "\n" is one more. Carriage returns are
+// dropped wherever they stand. `visit` returns false to stop.
+template <class Visit>
+void forEachLine(const std::string& text, Visit visit) {
   std::size_t start = 0;
-  while (start < text.size() && lines.size() < limit) {
+  while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     std::string line;
     line.reserve(end - start);
     for (std::size_t i = start; i < end; ++i)
       if (text[i] != '\r') line += text[i];
-    lines.push_back(std::move(line));
+    if (!visit(std::move(line))) return;
     start = end + 1;
   }
-  return lines;
 }
 
 // Fields as a text stream reads them with "|" as delimiter: empty fields
 // between separators count, a trailing "|" adds none, an empty line has none.
-Fields splitFields(const std::string& line) {
+// An echo is split with `trailingCounts`: a request whose last parameter is
+// empty ends in "|", and that empty parameter is a field of its own.
+Fields splitFields(const std::string& line, bool trailingCounts = false) {
   Fields fields;
   std::size_t start = 0;
   while (start < line.size()) {
     const std::size_t bar = line.find('|', start);
     if (bar == std::string::npos) {
       fields.emplace_back(line.data() + start, line.size() - start);
-      break;
+      return fields;
     }
     fields.emplace_back(line.data() + start, bar - start);
     start = bar + 1;
   }
+  if (trailingCounts && !line.empty() && line.back() == '|') fields.emplace_back();
   return fields;
 }
 
@@ -237,7 +238,7 @@ bool sameWithoutLineBreaks(std::string_view received, const std::string& sent) {
 
 bool isEcho(const std::string& line, const SendMessageBase& request,
             const EchoSignature& signature) {
-  const Fields fields = splitFields(line);
+  const Fields fields = splitFields(line, true);
   const std::size_t paramCount = signature.paramCount();
   if (fields.size() != 2 + paramCount) return false;
   if (!isNumber(fields[0]) || !isNumber(fields[1])) return false;
@@ -257,6 +258,28 @@ bool isEcho(const std::string& line, const SendMessageBase& request,
     return false;  // a number too long for 32 bits was never sent by us
   }
   return true;
+}
+
+// Whether a line is numbered for another session: a late answer to an
+// earlier request (its first field), or a stale echo (its second field,
+// after the function id). A line that carries this request's session
+// number in either place is never passed over: it is this session's echo,
+// answer or garbled echo.
+bool forAnotherSession(const std::string& line, const SendMessageBase& request) {
+  const auto carriesOurs = [&request](std::string_view field) {
+    try {
+      return isNumber(field) && toInt32(field) == request.numeroSessao;
+    } catch (const std::out_of_range&) {
+      return false;  // no session of ours is that long
+    }
+  };
+  const std::size_t bar = line.find('|');
+  const std::string_view first = std::string_view(line).substr(0, bar);
+  if (!isNumber(first) || carriesOurs(first)) return false;
+  if (bar == std::string::npos) return true;
+  const std::size_t next = line.find('|', bar + 1);
+  const std::size_t end = next == std::string::npos ? line.size() : next;
+  return !carriesOurs(std::string_view(line).substr(bar + 1, end - bar - 1));
 }
 
 // ---- Filling the record ----------------------------------------------------
@@ -367,26 +390,47 @@ void ReceiveMessageBase::decodeReceived(const std::string& received,
                                         const SendMessageBase* request, sat_function_id_t id,
                                         std::initializer_list<std::string*> ownTexts,
                                         int32_t* secondCode) noexcept {
+  pending = false;
   if (request == nullptr || id < 0 || id >= kSatFunctionCount) return;
   try {
-    std::vector<std::string> lines = splitLines(received, 3);
+    const EchoSignature& signature = kEchoSignatures[id];
+    const LayoutRow& layout = kLayouts[id];
+    // Built only when needed: for a sale it is a copy of the whole XML.
+    std::string sent;
+    const auto isBareEcho = [&](const std::string& line) {
+      if (sent.empty()) sent = request->pullMessageToSend();
+      return sameWithoutLineBreaks(line, sent);
+    };
+    // Blank lines never count. Except for the session queries, which may be
+    // answered with another session's stored line, neither does a line for
+    // another session: the answer to this request may still follow it.
+    std::vector<std::string> lines;
+    forEachLine(received, [&](std::string&& line) {
+      if (line.empty()) return true;
+      if (layout.layout != Layout::SessionQuery && forAnotherSession(line, *request)) return true;
+      lines.push_back(std::move(line));
+      return lines.size() < 3;  // more than two lines are never decoded
+    });
     const std::string* answer = nullptr;
-    echoOnly = false;
+    if (lines.empty()) {
+      pending = true;
+      return;
+    }
     if (lines.size() == 1) {
       // One line is the answer, unless it is only the request coming back.
-      if (sameWithoutLineBreaks(lines[0], request->pullMessageToSend())) {
-        echoOnly = true;
+      if (isBareEcho(lines[0])) {
+        pending = true;
         return;
       }
       answer = &lines[0];
-    } else if (lines.size() == 2 && isEcho(lines[0], *request, kEchoSignatures[id])) {
+    } else if (lines.size() == 2 && isEcho(lines[0], *request, signature)) {
       answer = &lines[1];
     } else {
       return;
     }
     Fields fields = splitFields(*answer);
-    if (!answer->empty()) rawResponse = MessagesUtil::responseParser(*answer);
-    fillRecord(*this, *request, kLayouts[id], OwnFields{ownTexts, secondCode}, fields);
+    rawResponse = MessagesUtil::responseParser(*answer);
+    fillRecord(*this, *request, layout, OwnFields{ownTexts, secondCode}, fields);
   } catch (const std::exception&) {
     // A conversion failure ends decoding where it stands, and so does running
     // out of memory: what was filled stays, the rest keeps its defaults, and

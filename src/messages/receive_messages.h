@@ -3,6 +3,9 @@
 //
 // The device may echo the request line before its answer, so the received
 // text is one line (the answer, or the bare echo) or two (echo, answer).
+// Blank lines are passed over, and so are lines that carry another
+// session's number (a late answer to an earlier request), except for the
+// session queries, whose answer may be another session's stored line.
 // The answer line is split on "|" and stored field by field; the line
 // itself, with its first field rewritten as a six-digit session number, is
 // kept in rawResponse and is what the caller finally gets.
@@ -34,13 +37,16 @@ class ReceiveMessageBase : public Comm::ICommReceiveMessage {
   int32_t cod = 0;
   std::string mensagemSEFAZ;
   std::string rawResponse;
-  // Set when what arrived was only the device's echo of the request: its
-  // answer is still on the way.
-  bool echoOnly = false;
 
   bool blockingRead() const override { return true; }
+  bool answerPending() const override { return pending; }
 
  protected:
+  // Set when what arrived held nothing that answers this request: the bare
+  // echo, blank lines, lines for other sessions. The answer is still on the
+  // way, and the record is as it was.
+  bool pending = false;
+
   // The one decoding routine behind every pushReceivedMessage. The function
   // id selects the echo signature and the field layout; the class hands in
   // the destinations of its own fields: the texts its layout fills in order

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -65,6 +66,16 @@ class Facade : public ::testing::Test {
     std::lock_guard<std::mutex> lock(script->mutex);
     script->answer = std::move(f);
   }
+  // A device that sends `text` once for each request, then stays silent.
+  void answerOnceWith(std::string text) {
+    auto served = std::make_shared<size_t>(0);
+    answerWith([text, served](const std::string&) {
+      const size_t sent = script->sentCount();
+      if (*served == sent) return std::string();
+      *served = sent;
+      return text;
+    });
+  }
   static std::shared_ptr<Script> script;
 };
 std::shared_ptr<Script> Facade::script;
@@ -123,13 +134,16 @@ TEST_F(Facade, NetworkConfigurationTravelsRewritten) {
             "8|000009|c|<?xml version=\"1.0\"?><config>\t<lanIP>10.0.0.1</lanIP></config>");
 }
 
-TEST_F(Facade, FirstCallWithoutAnOpenChannelReconnectsAndTheNextExchanges) {
+// Applications that only know the standard's functions never connect: the
+// call that finds no link opens it and goes on with its exchange.
+TEST_F(Facade, FirstCallWithoutAnOpenChannelConnectsAndGoesOn) {
   TivaxlibDeInit();
   const size_t channels = script->ports.size();
-  EXPECT_EQ(take(ConsultarSAT(1)), "");
-  EXPECT_EQ(script->sentCount(), 0u);
-  EXPECT_EQ(script->ports.size(), channels + 1);
   EXPECT_EQ(take(ConsultarSAT(1)), "000001|08000|ok|0|sefaz");
+  EXPECT_EQ(script->sentCount(), 1u);
+  EXPECT_EQ(script->ports.size(), channels + 1);
+  EXPECT_EQ(take(ConsultarSAT(2)), "000002|08000|ok|0|sefaz");
+  EXPECT_EQ(script->ports.size(), channels + 1);
 }
 
 TEST_F(Facade, InitTwiceConnectsOnceAndAgainAfterDeInit) {
@@ -167,6 +181,7 @@ TEST_F(Facade, AnswersAreJudgedByTheirFunctionsRule) {
       // rule A: code, message and own session all needed
       {"000005|00000|ok", true, ""},
       {"000005|06000|", true, ""},
+      // another session's answer is passed over, and nothing else comes
       {"000006|06000|ok", true, ""},
       {"000005|06000|ok", true, "000005|06000|ok"},
       // rule B: another session's line is accepted whole, whatever its code
@@ -176,8 +191,7 @@ TEST_F(Facade, AnswersAreJudgedByTheirFunctionsRule) {
       {"000005|11000|ok", false, "000005|11000|ok"},
   };
   for (const Judged& j : cases) {
-    const std::string line = std::string(j.answer) + "\n";
-    answerWith([line](const std::string&) { return line; });
+    answerOnceWith(std::string(j.answer) + "\n");
     const std::string got = j.sameSessionRule ? take(ConsultarStatusOperacional(5, "c"))
                                               : take(ConsultarNumeroSessao(5, "c", 99));
     EXPECT_EQ(got, j.expected) << j.answer;
@@ -226,8 +240,9 @@ TEST_F(Facade, MalformedSaleIsRefusedLocallyAndNeverSent) {
   EXPECT_EQ(script->sentCount(), 0u);
 }
 
-TEST_F(Facade, SaleWithTheChannelClosedGivesTheInvalidResultWithoutChecking) {
+TEST_F(Facade, SaleWithNoLinkToOpenGivesTheInvalidResultWithoutChecking) {
   TivaxlibDeInit();
+  script->opens = false;
   EXPECT_EQ(take(EnviarDadosVenda(7, "c", "not xml")), "");
   EXPECT_EQ(script->sentCount(), 0u);
 }
@@ -287,17 +302,33 @@ TEST_F(Facade, ConsultaBloqueioReadsTheOperationalState) {
   }
 }
 
+// A probe refused for its activation code is followed by a request with the
+// caller's code, whose answer decides. The two requests have sessions of
+// their own, and the application's rand() sequence is left alone.
 TEST_F(Facade, ConsultaBloqueioAsksAgainWithTheCallersCodeAfterAnInvalidProbe) {
-  answerWith([](const std::string& request) {
-    const auto f = fieldsOf(request);
-    return statusWithState(f[1], f[2] == "13572468" ? "10001" : "10000", "0");
-  });
-  EXPECT_EQ(consultaBloqueio("mine"), 1);
-  const auto sent = script->sent();
-  ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(fieldsOf(sent[0])[2], "13572468");
-  EXPECT_EQ(fieldsOf(sent[1])[2], "mine");
-  EXPECT_LT(std::stoi(fieldsOf(sent[0])[1]), 999999);
+  const struct {
+    const char* code;
+    const char* state;
+    int expected;
+  } second[] = {{"10000", "0", 0}, {"10000", "1", 1}, {"10001", "0", 1}};
+  for (const auto& c : second) {
+    answerWith([c](const std::string& request) {
+      const auto f = fieldsOf(request);
+      return statusWithState(f[1], f[2] == "13572468" ? "10001" : c.code, c.state);
+    });
+    script->requests.clear();
+    std::srand(7);
+    const int expectedRand = std::rand();
+    std::srand(7);
+    EXPECT_EQ(consultaBloqueio("mine"), c.expected) << c.code << " " << c.state;
+    EXPECT_EQ(std::rand(), expectedRand);
+    const auto sent = script->sent();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(fieldsOf(sent[0])[2], "13572468");
+    EXPECT_EQ(fieldsOf(sent[1])[2], "mine");
+    EXPECT_NE(fieldsOf(sent[0])[1], fieldsOf(sent[1])[1]);
+    for (const std::string& line : sent) EXPECT_LT(std::stoi(fieldsOf(line)[1]), 999999);
+  }
 }
 
 // The device object on its own, for what the exported functions hide.

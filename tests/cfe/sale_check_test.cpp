@@ -24,7 +24,7 @@ TEST(SaleCheck, BlankDestAndTotalPassOnlyOnceCleaned) {
 
   std::string detail;
   EXPECT_FALSE(check_sale_xml(sale, detail));
-  EXPECT_EQ(detail, "Nó de grupo não deve ter texto: \"dest\" : \"\n    \"");
+  EXPECT_EQ(detail, "Nó de grupo não deve ter texto: \"dest\" : \"     \"");
 
   prepare_sale_xml(sale);
   EXPECT_TRUE(check_sale_xml(sale, detail));
@@ -50,6 +50,18 @@ TEST(SaleCheck, The501stItemIsRefusedAfterCleaning) {
 
 // Group-text messages carry the caller's text, so their length is the
 // caller's; 43 bytes come before the text when the group is "ide".
+// The detail ends up as one field of one result line: what the document's
+// character references decode to may not break the line or its UTF-8.
+TEST(SaleCheck, DetailIsFitForOneFieldOfTheResultLine) {
+  std::string detail;
+  check_sale_xml(groupWithText("ide", "caixa&#124;01&#10;&#13;x"), detail);
+  EXPECT_EQ(detail, "Nó de grupo não deve ter texto: \"ide\" : \"caixa&#x7c;01  x\"");
+
+  check_sale_xml(groupWithText("ide", "&#x7FFFFFFF;"), detail);
+  EXPECT_TRUE(utf8::is_valid(detail.begin(), detail.end()));
+  EXPECT_EQ(detail.rfind("Nó de grupo não deve ter texto: \"ide\" : \"", 0), 0u) << detail;
+}
+
 TEST(SaleCheck, LongDetailIsCutTo180Bytes) {
   std::string detail;
   check_sale_xml(groupWithText("ide", std::string(180 - 43 - 1, 'a')), detail);

@@ -87,13 +87,16 @@ TEST(CommandLine, FillsDefaultsAndTakesBothOptionForms) {
 
 TEST(CommandLine, GlobalOptionsStandBeforeOrAfterTheSubcommand) {
   std::istringstream in;
-  const CommandLine before = parseCommandLine({"--porta", "/dev/tivax", "--campos", "consultar-sat"}, in);
-  const CommandLine after = parseCommandLine({"consultar-sat", "--campos", "--porta", "/dev/tivax"}, in);
+  const CommandLine before =
+      parseCommandLine({"--porta", "/dev/tivax", "--tempo-limite", "2.5", "--campos", "consultar-sat"}, in);
+  const CommandLine after =
+      parseCommandLine({"consultar-sat", "--campos", "--porta", "/dev/tivax", "--tempo-limite=2.5"}, in);
   for (const CommandLine* line : {&before, &after}) {
     EXPECT_EQ(line->port, PortChoice::Path);
     EXPECT_EQ(line->portPath, "/dev/tivax");
     EXPECT_EQ(line->format, OutputFormat::Fields);
     EXPECT_FALSE(line->sessao.has_value());
+    EXPECT_EQ(line->timeout, "2.5");
   }
 }
 

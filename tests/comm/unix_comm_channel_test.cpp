@@ -30,6 +30,14 @@ using commtest::StderrCapture;
 
 constexpr size_t MiB = 1u << 20;
 
+// Where the channel sleeps while it waits for the device: in poll, next to
+// the set-up event, never in a read or write that nothing could interrupt.
+#ifdef SYS_poll
+constexpr long kWaitCall = SYS_poll;
+#else
+constexpr long kWaitCall = SYS_ppoll;
+#endif
+
 struct Request : ICommSendMessage {
   explicit Request(std::string t) : text(std::move(t)) {}
   std::string pullMessageToSend() const override { return text; }
@@ -136,6 +144,8 @@ TEST_F(ChannelOverPty, OpenPutsThePortInRaw8N1WaitingForTheFirstByte) {
   EXPECT_EQ(t.c_cc[VMIN], 1);
   EXPECT_EQ(t.c_cc[VTIME], 5);
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B4000000));
+  // Programs the application starts do not inherit the device.
+  EXPECT_NE(fcntl(currentSerialPort()->fd, F_GETFD) & FD_CLOEXEC, 0);
 }
 
 TEST_F(ChannelOverPty, ReadModeFollowsTheResponseMessage) {
@@ -229,8 +239,8 @@ TEST_F(ChannelOverPty, BlockingReadWaitsForTheDevice) {
     ok = channel->receiveFromChannel(response);
   });
   while (reader == 0) std::this_thread::yield();
-  // Answer only once the channel is asleep in read, waiting.
-  EXPECT_TRUE(commtest::waitUntilBlockedIn(reader, SYS_read, nullptr));
+  // Answer only once the channel is asleep, waiting.
+  EXPECT_TRUE(commtest::waitUntilBlockedIn(reader, kWaitCall, nullptr));
   pty.send("000007|late\n");
   host.join();
   EXPECT_TRUE(ok);
@@ -330,8 +340,8 @@ TEST_F(ChannelOverPty, MessagesThatThrowFailTheExchangeOnly) {
   EXPECT_TRUE(channel->isChannelOpened());
 }
 
-// Signals that interrupt a write which has not written anything yet must
-// not be taken for a broken link.
+// Signals that interrupt the wait for room to write must not be taken for
+// a broken link.
 int interruptions = 0;
 void countInterruption(int) { __atomic_add_fetch(&interruptions, 1, __ATOMIC_SEQ_CST); }
 
@@ -370,11 +380,10 @@ TEST(InterruptedWrite, IsRetriedNotTakenForABrokenLink) {
     finished = true;
   });
   while (writer == 0) std::this_thread::yield();
-  // Nobody reads, so the writer blocks on a full pipe. The first signal may
-  // end a write that had stored part of its piece; the write after it
-  // starts on a full pipe, so the second signal finds it empty-handed.
+  // Nobody reads, so the writer waits for room in a full pipe; the signals
+  // interrupt that wait.
   int signalled = 0;
-  while (signalled < 2 && commtest::waitUntilBlockedIn(writer, SYS_write, &finished)) {
+  while (signalled < 2 && commtest::waitUntilBlockedIn(writer, kWaitCall, &finished)) {
     pthread_kill(host.native_handle(), SIGUSR1);
     ++signalled;
     while (__atomic_load_n(&interruptions, __ATOMIC_SEQ_CST) < signalled) std::this_thread::yield();

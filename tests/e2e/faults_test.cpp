@@ -1,15 +1,28 @@
 // A device that misbehaves on the wire, as the library meets it. The faults
 // are chosen by the session number (see tools/emulator/emulator.h).
+#include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "comm/waits.h"
+#include "e2e_documents.h"
 #include "e2e_link.h"
+#include "request_line.h"
 #include "tivax.h"
 
 namespace tivaxe2e {
 namespace {
 
 using WireFaults = LinkedTest;
+
+// For the faults after which the device says nothing more: an answer
+// deadline, so that the library stops waiting.
+class WithDeadline {
+ public:
+  explicit WithDeadline(std::chrono::milliseconds limit) { Tivaxlib::Comm::setAnswerTimeout(limit); }
+  ~WithDeadline() { Tivaxlib::Comm::setAnswerTimeout(std::chrono::nanoseconds(0)); }
+};
 
 std::string softwareAnswer(int session) {
   return std::to_string(session) + "|14000|Software Atualizado com Sucesso||";
@@ -29,6 +42,8 @@ TEST_F(WireFaults, AnswersTheLibraryReadsThrough) {
       {"CR LF", tivaxemu::kCrLfSessions + 1},
       {"split", tivaxemu::kSplitSessions + 1},
       {"delay", tivaxemu::kDelaySessions + 1},
+      {"lone LF first", tivaxemu::kBlankLineSessions + 1},
+      {"lone CR LF first", tivaxemu::kBlankCrLfSessions + 1},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(take(AtualizarSoftwareSAT(c.session, kCode)), softwareAnswer(c.session)) << c.fault;
@@ -43,8 +58,12 @@ TEST_F(WireFaults, AnswersTheLibraryRefuses) {
     std::function<char*()> call;
   } cases[] = {
       {"garbage", [] { return AtualizarSoftwareSAT(tivaxemu::kGarbageSessions + 1, kCode); }},
+      // Passed over, and then nothing comes.
       {"other session",
-       [] { return AtualizarSoftwareSAT(tivaxemu::kOtherSessionSessions + 1, kCode); }},
+       [] {
+         const WithDeadline deadline(std::chrono::milliseconds(500));
+         return AtualizarSoftwareSAT(tivaxemu::kOtherSessionSessions + 1, kCode);
+       }},
       {"silence while polling", [] { return ConsultarSAT(tivaxemu::kSilenceSessions + 1); }},
       {"past the size cap", [] { return ExtrairLogs(tivaxemu::kOversizeSessions + 1, kCode); }},
   };
@@ -55,6 +74,41 @@ TEST_F(WireFaults, AnswersTheLibraryRefuses) {
         << "after " << c.fault;
     ++session;
   }
+}
+
+// An echo followed by an answer longer than one 1 MiB fill, in one stream:
+// the echo's line feed is in the first fill, and the answer still comes
+// whole.
+TEST_F(WireFaults, LongAnswerAfterAnEchoIsNotCut) {
+  const std::string log = take(ExtrairLogs(tivaxemu::kEchoLargeSessions + 1, kCode));
+  EXPECT_EQ(log.size(), tivaxemu::Options().largeBytes - 1);
+  const std::vector<std::string> fields = tivaxemu::splitFields(log);
+  ASSERT_EQ(fields.size(), 7u);
+  EXPECT_EQ(fields[0], "9001001");
+  EXPECT_EQ(fields[1], "15000");
+}
+
+// A request whose last parameter is empty ends in "|", and so does its echo;
+// the answer after that echo is still read (a configuration that is not XML
+// goes out empty).
+TEST_F(WireFaults, EchoOfAnEmptyLastParameterIsRecognised) {
+  const int session = tivaxemu::kEchoSessions + 2;
+  const std::string answer = take(ConfigurarInterfaceDeRede(session, kCode, "not xml"));
+  EXPECT_EQ(device().lastRequest(), "8|9000002|12345678|");
+  EXPECT_EQ(answer, "9000002|12002|Dados de configuração inválidos||");
+}
+
+// An answer that comes after its call gave up arrives during the next call,
+// which passes it over and takes its own answer.
+TEST_F(WireFaults, LateAnswerDoesNotTakeTheNextCallsPlace) {
+  {
+    const WithDeadline deadline(std::chrono::milliseconds(300));
+    EXPECT_EQ(take(ConsultarSAT(tivaxemu::kLateAnswerSessions + 1)), "");
+  }
+  const std::vector<std::string> sale = tivaxemu::splitFields(take(EnviarDadosVenda(31, kCode, kSale.c_str())));
+  ASSERT_EQ(sale.size(), 12u);
+  EXPECT_EQ(sale[0], "000031");
+  EXPECT_EQ(sale[1], "06000");
 }
 
 // The session queries take another session's answer whole.

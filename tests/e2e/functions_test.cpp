@@ -1,6 +1,7 @@
 // Every SAT function through the exported C interface, over the terminal,
 // against the emulated device.
 #include <functional>
+#include <locale>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,7 +40,7 @@ TEST_F(Functions, EverySatFunctionSendsItsLineAndReturnsTheAnswer) {
                           // a second device fed the same lines predicts
   } calls[] = {
       {"AtivarSAT", [] { return AtivarSAT(101, 1, kCode, "58473629000139", 35); },
-       "0|000101|1|12345678|58473629000139|35", "000101|04000|Ativado corretamente||"},
+       "0|000101|1|12345678|58473629000139|35", ""},
       {"ComunicarCertificadoICPBRASIL",
        [] { return ComunicarCertificadoICPBRASIL(102, kCode, "MIIBcertificado"); },
        "1|000102|12345678|MIIBcertificado", "000102|05000|Certificado transmitido com sucesso||"},
@@ -143,8 +144,8 @@ TEST_F(Functions, SessionQueriesReturnAnotherSessionsWholeLine) {
             "000404|19003|Nenhuma sessão fiscal registrada||");
 }
 
-// consultaBloqueio reads the state only when the device takes its probe
-// code (otherwise it answers "blocked" without looking).
+// consultaBloqueio reads the state from the answer to its probe code, or,
+// when the device refuses that code, from the answer to the caller's.
 TEST_F(Functions, ConsultaBloqueioFollowsTheDevicesState) {
   const char probe[] = "13572468";
   ASSERT_EQ(fieldsOf(take(TrocarCodigoDeAtivacao(501, kCode, 1, probe, probe)))[1], "18000");
@@ -156,13 +157,36 @@ TEST_F(Functions, ConsultaBloqueioFollowsTheDevicesState) {
 }
 
 TEST_F(Functions, ConsultaBloqueioAsksAgainWithTheCallersCodeWhenTheProbeIsRefused) {
-  const std::uint64_t before = device().requestCount();
-  EXPECT_EQ(consultaBloqueio(kCode), 1);
-  EXPECT_EQ(device().requestCount(), before + 2);
-  const std::vector<std::string> last = fieldsOf(device().lastRequest());
-  ASSERT_EQ(last.size(), 3u);
-  EXPECT_EQ(last[0], "6");
-  EXPECT_EQ(last[2], kCode);
+  for (const bool blocked : {false, true}) {
+    if (blocked) {
+      ASSERT_EQ(fieldsOf(take(BloquearSAT(505, kCode)))[1], "16000");
+    }
+    const std::uint64_t before = device().requestCount();
+    EXPECT_EQ(consultaBloqueio(kCode), blocked ? 1 : 0);
+    EXPECT_EQ(device().requestCount(), before + 2);
+    const std::vector<std::string> last = fieldsOf(device().lastRequest());
+    ASSERT_EQ(last.size(), 3u);
+    EXPECT_EQ(last[0], "6");
+    EXPECT_EQ(last[2], kCode);
+  }
+}
+
+// Digit grouping, as a till's locale may have it.
+struct Grouped : std::numpunct<char> {
+  char do_thousands_sep() const override { return '.'; }
+  std::string do_grouping() const override { return "\3"; }
+};
+
+// The application's global locale changes nothing the library writes.
+TEST_F(Functions, NumbersIgnoreTheApplicationsLocale) {
+  const std::locale previous = std::locale::global(std::locale(std::locale::classic(), new Grouped));
+  const std::string status = take(ConsultarStatusOperacional(123456, kCode));
+  const std::string request = device().lastRequest();
+  const std::string refusal = take(EnviarDadosVenda(1234567, kCode, "not xml"));
+  std::locale::global(previous);
+  EXPECT_EQ(request, "6|123456|12345678");
+  EXPECT_EQ(status.substr(0, 13), "123456|10000|");
+  EXPECT_EQ(refusal, "1234567|06010|1999|Erro no XML: ||");
 }
 
 TEST_F(Functions, InitTwiceDeInitAndBackAgain) {
@@ -171,12 +195,10 @@ TEST_F(Functions, InitTwiceDeInitAndBackAgain) {
   EXPECT_EQ(take(ConsultarSAT(601)), "000601|08000|SAT em operação||");
   EXPECT_EQ(TivaxlibDeInit(), 1);
   EXPECT_EQ(TivaxlibDeInit(), 1);
-  // The link is closed: the first call reconnects and answers nothing; the
-  // device sees no request.
+  // The link is closed: the first call opens it again and goes on.
   const std::uint64_t before = device().requestCount();
-  EXPECT_EQ(take(ConsultarSAT(602)), "");
-  EXPECT_EQ(device().requestCount(), before);
-  EXPECT_EQ(take(ConsultarSAT(603)), "000603|08000|SAT em operação||");
+  EXPECT_EQ(take(ConsultarSAT(602)), "000602|08000|SAT em operação||");
+  EXPECT_EQ(device().requestCount(), before + 1);
   EXPECT_EQ(TivaxlibInit(), 1);
   EXPECT_EQ(take(ConsultarSAT(604)), "000604|08000|SAT em operação||");
 }

@@ -106,14 +106,15 @@ TEST_F(Sales, CancellationIsCleanedButNeverChecked) {
   EXPECT_EQ(take(ConsultarUltimaSessaoFiscal(832, kCode)), answer);
 }
 
-TEST_F(Sales, ClosedLinkReconnectsWithoutCheckingTheSale) {
+TEST_F(Sales, ClosedLinkIsOpenedAgainAndTheSaleChecked) {
   TivaxlibDeInit();
   const std::uint64_t before = device().requestCount();
-  // No check, nothing sent: the call only reconnects.
-  EXPECT_EQ(take(EnviarDadosVenda(840, kCode, "not XML at all")), "");
-  EXPECT_EQ(take(EnviarDadosVenda(841, kCode, "not XML at all")),
-            "000841|06010|1999|Erro no XML: ||");
+  EXPECT_EQ(take(EnviarDadosVenda(840, kCode, "not XML at all")),
+            "000840|06010|1999|Erro no XML: ||");
   EXPECT_EQ(device().requestCount(), before);
+  TivaxlibDeInit();
+  EXPECT_EQ(fieldOf(take(EnviarDadosVenda(841, kCode, kSale.c_str())), 1), "06000");
+  EXPECT_EQ(device().requestCount(), before + 1);
 }
 
 }  // namespace

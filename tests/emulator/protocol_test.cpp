@@ -107,6 +107,10 @@ TEST(Transmission, ShapesTheAnswerPerFault) {
       {kSplit, answer + "\n"},
       {kDelay, answer + "\n"},
       {kOtherSession, "9000001|10000|ok||\n"},
+      {kEchoThenSilence, request + "\n"},
+      {kLateAnswer, answer + "\n"},  // held back by the emulator, not here
+      {kBlankLine, "\n" + answer + "\n"},
+      {kBlankCrLf, "\r\n" + answer + "\n"},
   };
   for (const Case& c : cases) {
     const std::vector<Piece> pieces = shapeAnswer(request, answer, 9000000, c.faults, options, random);
@@ -125,6 +129,11 @@ TEST(Transmission, ShapesTheAnswerPerFault) {
   ASSERT_EQ(late.size(), 1u);
   EXPECT_EQ(late[0].after, options.answerDelay);
 
+  // The lone line end is read apart from the answer.
+  const auto blank = shapeAnswer(request, answer, 1, kBlankCrLf, options, random);
+  ASSERT_EQ(blank.size(), 2u);
+  EXPECT_EQ(blank[1].after, options.splitPause);
+
   const auto hangUp = shapeAnswer(request, answer, 1, kHangUp, options, random);
   ASSERT_EQ(hangUp.size(), 2u);
   EXPECT_EQ(hangUp[0].bytes, (answer + "\n").substr(0, (answer.size() + 1) / 2));
@@ -133,7 +142,7 @@ TEST(Transmission, ShapesTheAnswerPerFault) {
   EXPECT_TRUE(hangUp[1].hangUpAfter);
 }
 
-TEST(Transmission, OversizedAnswerIsExactlyTheSizeAskedFor) {
+TEST(Transmission, PaddedAnswersAreExactlyTheSizeAskedFor) {
   Options options;
   Xorshift random(7);
   for (Faults extra : {kNoFault, kCrLf}) {
@@ -144,6 +153,11 @@ TEST(Transmission, OversizedAnswerIsExactlyTheSizeAskedFor) {
     EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 1);
     EXPECT_EQ(all.back(), '\n');
   }
+  // After the echo, in the same write.
+  const auto large = shapeAnswer("6|9001000|x", "9001000|10000|ok||", 9001000, kEchoLarge, options, random);
+  ASSERT_EQ(large.size(), 1u);
+  EXPECT_EQ(large[0].bytes.size(), 12 + options.largeBytes);
+  EXPECT_EQ(large[0].bytes.rfind("6|9001000|x\n9001000|10000|ok|||AAAA", 0), 0u);
 }
 
 TEST(Transmission, GarbageHasNoSeparatorAndOneLineEnd) {
@@ -173,7 +187,9 @@ TEST(FaultRanges, SevenDigitSessionsOnly) {
       {8999999, kNoFault},    {9000000, kEcho},       {9000099, kEcho},
       {9000100, kCrLf},       {9000250, kSplit},      {9000399, kDelay},
       {9000400, kSilence},    {9000500, kHangUp},     {9000600, kGarbage},
-      {9000700, kOversize},   {9000899, kOtherSession}, {9000900, kNoFault},
+      {9000700, kOversize},   {9000899, kOtherSession}, {9000900, kEchoThenSilence},
+      {9001000, kEchoLarge},  {9001150, kLateAnswer}, {9001200, kBlankLine},
+      {9001399, kBlankCrLf},  {9001400, kNoFault},
       {-9000000, kNoFault},   {INT32_MIN, kNoFault},  {INT32_MAX, kNoFault},
   };
   for (const auto& c : cases) EXPECT_EQ(faultsForSession(c.session), c.faults) << c.session;

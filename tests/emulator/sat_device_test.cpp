@@ -44,7 +44,7 @@ TEST(SatDevice, AnswersEveryFunction) {
     const char* code;
     std::size_t fields;
   } cases[] = {
-      {"0|000001|1|12345678|61099008000141|35", "04000", 5},
+      {"0|000001|1|12345678|61099008000141|35", "04000", 6},
       {"0|000002|2|12345678|61099008000141|35", "04000", 6},
       {"1|000003|12345678|MIIcertificado", "05000", 5},
       {"2|000004|12345678|" + std::string(kSale), "06000", 12},
@@ -75,7 +75,8 @@ TEST(SatDevice, AnswersEveryFunction) {
 TEST(SatDevice, ExactLinesOfSimpleAnswers) {
   SatDevice d = device();
   EXPECT_EQ(ask(d, "4|000123"), "000123|08000|SAT em operação||");
-  EXPECT_EQ(ask(d, "0|000001|1|12345678|61099008000141|35"), "000001|04000|Ativado corretamente||");
+  EXPECT_EQ(ask(d, "0|000001|1|12345678|61099008000141|35"),
+            "000001|04000|Ativado corretamente|||Q1NSIDkwMDAwNDAxOSA2MTA5OTAwODAwMDE0MQ==");
   EXPECT_EQ(ask(d, "12|0000-5|12345678"), "0000-5|16000|Equipamento SAT bloqueado com sucesso.||");
   EXPECT_EQ(ask(d, "6|1234567|00000000"), "1234567|10001|Código de ativação inválido||");
 }

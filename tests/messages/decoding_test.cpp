@@ -31,7 +31,6 @@ TEST(AnswerLine, FillsWhatItCanAndNoMore) {
       {"5|6000|x|0|\n", {5, 6000, "x", 0, "", "000005|6000|x|0|"}},
       {"5|6000|x|abc|sefaz\n", {5, 6000, "x", 0, "sefaz", "000005|6000|x|abc|sefaz"}},
       {"5|06\r000|x\r\n", {5, 6000, "x", 0, "", "000005|06000|x"}},
-      {"1234567|06000|x\n", {1234567, 6000, "x", 0, "", "1234567|06000|x"}},
       // Too few fields, or a first field that is not all digits: the line
       // alone is kept.
       {"5|06000\n", {0, 0, "", 0, "", "000005|06000"}},
@@ -40,7 +39,9 @@ TEST(AnswerLine, FillsWhatItCanAndNoMore) {
       // A number too long for 32 bits stops decoding where it stands.
       {"5|06000|x|99999999999|sefaz\n", {5, 6000, "x", 0, "", "000005|06000|x|99999999999|sefaz"}},
       {"5|99999999999|x\n", {5, 0, "", 0, "", "000005|99999999999|x"}},
+      // Another session's answer, which is passed over.
       {"99999999999|06000|x\n", none},
+      {"1234567|06000|x\n", none},
       // No session number to normalise: nothing at all.
       {"|06000|x\n", none},
       {"12345\n", none},
@@ -66,6 +67,9 @@ TEST(Echo, IsRecognisedFieldByField) {
   request.numeroSessao = 42;
   request.codigoDeAtivacao = "codigo";
   request.CNPJ = "cnpj";
+  // A line for another session (a stale echo) is passed over, so the
+  // answer is decoded on its own; as the echo of this session's request,
+  // every field must match.
   const struct {
     const char* echo;
     bool recognised;
@@ -73,14 +77,14 @@ TEST(Echo, IsRecognisedFieldByField) {
       {"0|000042|1|codigo|cnpj|35", true},
       {"0|42|01|codigo|cnpj|035", true},  // numbers compare as numbers
       {"0|000042|1|codigo|cnpj|35\r", true},
-      {"0|000043|1|codigo|cnpj|35", false},
+      {"0|000043|1|codigo|cnpj|35", true},
+      {"0|99999999999|1|codigo|cnpj|35", true},
       {"1|000042|1|codigo|cnpj|35", false},
       {"0|000042|1|codigX|cnpj|35", false},
       {"0|000042|2|codigo|cnpj|35", false},
       {"0|000042|1|codigo|cnpj|3a", false},
       {"0|000042|1|codigo|cnpj|35|x", false},
       {"0|000042|1|codigo|cnpj", false},
-      {"0|99999999999|1|codigo|cnpj|35", false},
   };
   for (const auto& c : cases) {
     const RetornoAtivarSAT r =
@@ -97,9 +101,50 @@ TEST(Echo, AloneOrWithAStrayLineDecodesNothing) {
   for (const std::string& text : {echo, echo + "000042|04000|ok\nstray\n"})
     EXPECT_EQ(commonOf(decode<RetornoAtivarSAT>(request, text)), Common()) << text;
   // Only the bare echo says that the answer is still to come.
-  EXPECT_TRUE(decode<RetornoAtivarSAT>(request, echo).echoOnly);
-  EXPECT_FALSE(decode<RetornoAtivarSAT>(request, echo + "000042|04000|ok\nstray\n").echoOnly);
-  EXPECT_FALSE(decode<RetornoAtivarSAT>(request, "000042|04000|ok\n").echoOnly);
+  EXPECT_TRUE(decode<RetornoAtivarSAT>(request, echo).answerPending());
+  EXPECT_FALSE(decode<RetornoAtivarSAT>(request, echo + "000042|04000|ok\nstray\n").answerPending());
+  EXPECT_FALSE(decode<RetornoAtivarSAT>(request, "000042|04000|ok\n").answerPending());
+}
+
+// What never counts as a line: blank lines, and for every function but the
+// session queries a line for another session (a late answer to an earlier
+// request, a stale echo). The answer may still come after them.
+TEST(Lines, BlankAndOtherSessionsLinesArePassedOver) {
+  EnvioConfigurarInterfaceDeRede request;  // 8|000007|12345678|<configuration>
+  request.numeroSessao = 7;
+  request.codigoDeAtivacao = "12345678";
+  const std::string echo = request.pullMessageToSend();
+  ASSERT_EQ(echo, "8|000007|12345678|\n");  // the configuration is empty: the line ends in "|"
+  const std::string answer = "000007|12000|ok|0|s\n";
+  const struct {
+    std::string received;
+    bool pending;
+    const char* raw;
+  } cases[] = {
+      {"\n" + answer, false, "000007|12000|ok|0|s"},
+      {"\r\n\r\n" + echo + "\r\n" + answer, false, "000007|12000|ok|0|s"},
+      {"\r\n", true, ""},
+      {"000003|08000|SAT em operação||\n", true, ""},
+      {"000003|08000|late\n" + echo + "4|000003\n" + answer, false, "000007|12000|ok|0|s"},
+      {echo + "99999999999|1|x\n" + answer, false, "000007|12000|ok|0|s"},
+      {echo + "\n", true, ""},
+      {echo + answer, false, "000007|12000|ok|0|s"},
+      // Lines that are not numbered for a session still count.
+      {"garbage\n" + answer, false, ""},
+      {echo + answer + answer, false, ""},
+  };
+  for (const auto& c : cases) {
+    const RetornoConfigurarInterfaceDeRede r = decode<RetornoConfigurarInterfaceDeRede>(request, c.received);
+    EXPECT_EQ(r.answerPending(), c.pending) << c.received;
+    EXPECT_EQ(r.rawResponse, c.raw) << c.received;
+  }
+
+  // A session query takes another session's line as its answer.
+  EnvioConsultarNumeroSessao query;
+  query.numeroSessao = 4;
+  const auto stored = decode<RetornoConsultarNumeroSessao>(query, "\n000003|08000|late\n");
+  EXPECT_FALSE(stored.answerPending());
+  EXPECT_EQ(stored.mensagem, "000003|08000|late");
 }
 
 // A multi-line XML goes out on one line (the channel drops its line feeds)

@@ -1,8 +1,9 @@
 // A long run of calls through the exported functions against the device
 // emulator on a pseudo-terminal, with faults mixed in: silence on the
 // polling function, hang-ups that force a reconnection, garbage, oversized
-// answers, CR LF line ends, echoes, split and late answers, answers for
-// another session.
+// answers, CR LF line ends, echoes (alone, or before an answer larger than
+// one read buffer), split and late answers, answers for another session,
+// answers arriving during the next call, blank lines before the answer.
 //
 // Every call must give the result its fault allows (an answer, or the
 // invalid result), the link must recover after each fault within a few
@@ -12,7 +13,7 @@
 // TIVAX_SOAK_CALLS sets the number of calls (default 10,000; the test suite
 // runs a short one). Silences cost about 2.9 s and hang-ups about 4 s, so
 // they are rare; an ordinary call costs about 10 ms of fixed pause. The
-// whole default run takes about four and a half minutes.
+// whole default run takes about five minutes.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -25,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "comm/waits.h"
 #include "emulator.h"
 #include "soak/process_figures.h"
 #include "tivax.h"
@@ -96,18 +98,24 @@ struct FaultKind {
   int per10000;
   int32_t sessions;
   bool answered;
-  bool polling;  // ConsultarSAT: the only call that gives up on silence
+  bool polling;     // ConsultarSAT: gives up on silence by itself
+  long deadlineMs;  // the answer deadline for the call, where the device stays silent
 };
 const std::vector<FaultKind> kFaults = {
-    {"silence", 15, tivaxemu::kSilenceSessions, false, true},
-    {"hang-up", 12, tivaxemu::kHangUpSessions, false, false},
-    {"garbage", 60, tivaxemu::kGarbageSessions, false, false},
-    {"oversized answer", 20, tivaxemu::kOversizeSessions, false, false},
-    {"other session", 60, tivaxemu::kOtherSessionSessions, false, false},
-    {"CR LF", 200, tivaxemu::kCrLfSessions, true, false},
-    {"echo", 200, tivaxemu::kEchoSessions, true, false},
-    {"split answer", 40, tivaxemu::kSplitSessions, true, false},
-    {"late answer", 6, tivaxemu::kDelaySessions, true, false},
+    {"silence", 15, tivaxemu::kSilenceSessions, false, true, 0},
+    {"hang-up", 12, tivaxemu::kHangUpSessions, false, false, 0},
+    {"garbage", 60, tivaxemu::kGarbageSessions, false, false, 0},
+    {"oversized answer", 20, tivaxemu::kOversizeSessions, false, false, 0},
+    {"other session", 60, tivaxemu::kOtherSessionSessions, false, false, 300},
+    {"echo then silence", 20, tivaxemu::kEchoThenSilenceSessions, false, false, 300},
+    {"answer in next call", 30, tivaxemu::kLateAnswerSessions, false, false, 300},
+    {"CR LF", 200, tivaxemu::kCrLfSessions, true, false, 0},
+    {"echo", 200, tivaxemu::kEchoSessions, true, false, 0},
+    {"echo + large answer", 20, tivaxemu::kEchoLargeSessions, true, false, 0},
+    {"lone LF first", 40, tivaxemu::kBlankLineSessions, true, false, 0},
+    {"lone CR LF first", 40, tivaxemu::kBlankCrLfSessions, true, false, 0},
+    {"split answer", 40, tivaxemu::kSplitSessions, true, false, 0},
+    {"late answer", 6, tivaxemu::kDelaySessions, true, false, 0},
 };
 
 long callsFromEnvironment() {
@@ -206,8 +214,10 @@ TEST(Soak, ThousandsOfCallsWithFaultsKeepDescriptorsAndMemoryFlat) {
     const FaultKind& fault = kFaults[static_cast<size_t>(plan[i])];
     ++faultCounts[fault.name];
     const int s = fault.sessions + static_cast<int>(i % tivaxemu::kFaultRangeSize);
+    Tivaxlib::Comm::setAnswerTimeout(std::chrono::milliseconds(fault.deadlineMs));
     const std::string result =
         take(fault.polling ? ConsultarSAT(s) : ConsultarStatusOperacional(s, kCode));
+    Tivaxlib::Comm::setAnswerTimeout(std::chrono::nanoseconds(0));
     if (fault.answered) {
       const std::string field = sessionField(s) + "|";
       EXPECT_EQ(result.substr(0, field.size()), field) << fault.name << " (call " << i << ")";

@@ -1,5 +1,7 @@
 #include "cli_app.h"
 
+#include <stdlib.h>
+
 #include <exception>
 
 #include "answer_output.h"
@@ -58,6 +60,9 @@ int answerStatus(const Subcommand& subcommand, const std::string& line) {
 
 int runSubcommand(const CommandLine& line, std::ostream& out, std::ostream& err) {
   const Subcommand& subcommand = *line.subcommand;
+  // The library reads it when it first needs it, and reports a value it
+  // cannot read.
+  if (line.timeout) setenv("TIVAX_TIMEOUT", line.timeout->c_str(), 1);
   DeviceSession device;
   if (subcommand.needsDevice) {
     std::string reason;

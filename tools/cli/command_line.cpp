@@ -85,6 +85,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, std::istream&
   if (!line.subcommand) throw UsageError("falta o subcomando");
 
   if (words.global.has("sessao")) line.sessao = words.global.integer("sessao");
+  if (words.global.has("tempo-limite")) line.timeout = words.global.text("tempo-limite");
   if (words.global.has("porta") && words.global.has("emulador"))
     throw UsageError("--porta e --emulador não podem ser usadas juntas");
   if (words.global.has("porta")) {

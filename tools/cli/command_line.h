@@ -23,6 +23,7 @@ struct CommandLine {
   std::optional<int> sessao;
   PortChoice port = PortChoice::Discovery;
   std::string portPath;
+  std::optional<std::string> timeout;  // for TIVAX_TIMEOUT
   OutputFormat format = OutputFormat::Line;
   OptionValues values;  // the subcommand's options, defaults filled, files read
 };

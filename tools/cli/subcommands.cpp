@@ -198,6 +198,8 @@ const std::vector<CliOption>& globalOptions() {
           "porta", ValueKind::Text, "CAMINHO",
           "terminal do equipamento, por exemplo /dev/tivax (padrão: procurado pela identidade USB)"),
       flagOption("emulador", "usa um emulador do equipamento, iniciado pelo próprio comando"),
+      optionalOption("tempo-limite", ValueKind::Text, "SEGUNDOS",
+                     "espera no máximo SEGUNDOS pela resposta e pela vez na porta (TIVAX_TIMEOUT)"),
       flagOption("campos", "imprime cada campo da resposta como nome=valor"),
       flagOption("json", "imprime a resposta como um objeto JSON"),
       flagOption("help", "mostra esta ajuda (também -h)"),

@@ -31,7 +31,9 @@ const struct {
     {kEchoSessions, kEcho},         {kCrLfSessions, kCrLf},       {kSplitSessions, kSplit},
     {kDelaySessions, kDelay},       {kSilenceSessions, kSilence}, {kHangUpSessions, kHangUp},
     {kGarbageSessions, kGarbage},   {kOversizeSessions, kOversize},
-    {kOtherSessionSessions, kOtherSession},
+    {kOtherSessionSessions, kOtherSession}, {kEchoThenSilenceSessions, kEchoThenSilence},
+    {kEchoLargeSessions, kEchoLarge},       {kLateAnswerSessions, kLateAnswer},
+    {kBlankLineSessions, kBlankLine},       {kBlankCrLfSessions, kBlankCrLf},
 };
 
 const std::size_t kReadChunk = 64 * 1024;
@@ -82,6 +84,7 @@ struct Emulator::Impl {
   std::vector<char> buffer = std::vector<char>(kReadChunk);
   std::deque<Scheduled> queue;
   std::string writing;  // the piece on its way out
+  std::string late;     // an answer held back until the next request arrives
   std::size_t written = 0;
   bool hangUpAfterWriting = false;
 
@@ -156,6 +159,17 @@ void Emulator::Impl::answer(const LineFramer::Line& line) {
   const Faults faults = options.faults | faultsForSession(reply.session);
   std::vector<Piece> pieces =
       shapeAnswer(line.text, reply.line, reply.session, faults, options, random);
+  // An answer held back goes out now, in the middle of the next exchange.
+  std::string released = std::move(late);
+  late.clear();
+  if (faults & kLateAnswer) {
+    for (const Piece& piece : pieces) late += piece.bytes;
+    pieces.clear();
+  }
+  if (!released.empty()) {
+    if (!pieces.empty()) pieces.front().after += options.splitPause;
+    pieces.insert(pieces.begin(), Piece{std::chrono::milliseconds(0), std::move(released), false});
+  }
   SteadyClock::time_point due = SteadyClock::now();
   if (!queue.empty() && queue.back().due > due) due = queue.back().due;
   for (Piece& piece : pieces) {
@@ -224,6 +238,7 @@ void Emulator::Impl::hangUp() {
   old.reset();
   framer.reset();
   dropOutput();
+  late.clear();
 }
 
 Emulator::Emulator(Options options) : impl(new Impl(std::move(options))) {}

@@ -28,6 +28,11 @@ enum Fault : Faults {
   kGarbage = 1u << 6,       // sends random bytes without "|" instead
   kOversize = 1u << 7,      // answers with a line past the library's cap
   kOtherSession = 1u << 8,  // answers as if asked by another session
+  kEchoThenSilence = 1u << 9,  // echoes the request and never answers
+  kEchoLarge = 1u << 10,       // echoes, then a large answer, in one write
+  kLateAnswer = 1u << 11,      // answers only once the next request has arrived
+  kBlankLine = 1u << 12,       // a lone LF before the answer
+  kBlankCrLf = 1u << 13,       // a lone CR LF before the answer
 };
 
 // Session numbers that pick a fault. They have seven digits: the standard's
@@ -48,6 +53,14 @@ enum Fault : Faults {
 //   9000600-9000699   kGarbage       random bytes without "|", then LF
 //   9000700-9000799   kOversize      a 3 MiB line (LF included)
 //   9000800-9000899   kOtherSession  the answer with session + 1 in front
+//   9000900-9000999   kEchoThenSilence  the request line, then nothing
+//   9001000-9001099   kEchoLarge     the request line and a 1.5 MiB answer
+//                                    line, in one write
+//   9001100-9001199   kLateAnswer    nothing until the next request line
+//                                    arrives; then this answer, and 50 ms
+//                                    later the next request's own
+//   9001200-9001299   kBlankLine     a lone LF; 50 ms later the answer
+//   9001300-9001399   kBlankCrLf     a lone CR LF; 50 ms later the answer
 //
 // The device still carries out the request (state changes, stored answer)
 // whatever the fault; only what goes back on the wire changes.
@@ -61,6 +74,11 @@ constexpr std::int32_t kHangUpSessions = 9000500;
 constexpr std::int32_t kGarbageSessions = 9000600;
 constexpr std::int32_t kOversizeSessions = 9000700;
 constexpr std::int32_t kOtherSessionSessions = 9000800;
+constexpr std::int32_t kEchoThenSilenceSessions = 9000900;
+constexpr std::int32_t kEchoLargeSessions = 9001000;
+constexpr std::int32_t kLateAnswerSessions = 9001100;
+constexpr std::int32_t kBlankLineSessions = 9001200;
+constexpr std::int32_t kBlankCrLfSessions = 9001300;
 
 // The fault that a session number selects (kNoFault outside the ranges).
 Faults faultsForSession(std::int32_t session);
@@ -81,6 +99,8 @@ struct Options {
   std::chrono::milliseconds answerDelay{1500};
   // Size of the oversized answer, line feed included.
   std::size_t oversizeBytes = 3u << 20;
+  // Size of the large answer that follows an echo, line feed included.
+  std::size_t largeBytes = (3u << 20) / 2;
 };
 
 class Emulator {

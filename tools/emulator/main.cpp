@@ -28,10 +28,13 @@ const char kUsage[] =
     "  --version        mostra a versão\n"
     "  -h, --help       mostra esta ajuda\n"
     "\n"
-    "Os números de sessão 9000000-9000899 escolhem uma falha por pedido:\n"
+    "Os números de sessão 9000000-9001399 escolhem uma falha por pedido:\n"
     "  90000xx eco, 90001xx CR LF, 90002xx resposta em pedaços, 90003xx atraso,\n"
     "  90004xx silêncio, 90005xx desligamento no meio da resposta, 90006xx lixo,\n"
-    "  90007xx resposta de 3 MiB, 90008xx resposta para a sessão + 1.\n";
+    "  90007xx resposta de 3 MiB, 90008xx resposta para a sessão + 1,\n"
+    "  90009xx eco e depois silêncio, 90010xx eco e uma resposta de 1,5 MiB,\n"
+    "  90011xx resposta retida até o pedido seguinte, 90012xx LF sozinho antes,\n"
+    "  90013xx CR LF sozinho antes.\n";
 
 const struct {
   const char* name;

@@ -228,13 +228,13 @@ Reply SatDevice::ativarSAT(const Request& r) {
   int subComando = 0;
   if (!parseInt(r.params[0], subComando) || subComando < 1 || subComando > 3)
     return reply(99, "Subcomando inválido");
-  if (subComando == 1) return reply(0, "Ativado corretamente");
-  // With an ICP-Brasil certificate the device hands back its certificate
-  // request for the taxpayer to have signed.
-  Reply r2 = reply(0, "CSR ICP-BRASIL criado com sucesso");
-  r2.tail.push_back(base64Encode("CSR " + std::string(kSerialNumber) + " " +
-                                 digitsOf(r.params[2])));
-  return r2;
+  // Every activation answers with the device's certificate request; with an
+  // ICP-Brasil certificate it is the one the taxpayer has signed.
+  Reply activated =
+      reply(0, subComando == 1 ? "Ativado corretamente" : "CSR ICP-BRASIL criado com sucesso");
+  activated.tail.push_back(
+      base64Encode("CSR " + std::string(kSerialNumber) + " " + digitsOf(r.params[2])));
+  return activated;
 }
 
 Reply SatDevice::comunicarCertificado(const Request& r) {

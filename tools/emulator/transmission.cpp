@@ -28,6 +28,13 @@ std::string forOtherSession(const std::string& answer, std::int32_t session) {
          (bar == std::string::npos ? std::string() : answer.substr(bar));
 }
 
+// Pads the line with one more field, so that it is `size` bytes long.
+void padAsLastField(std::string& line, std::size_t size) {
+  if (line.size() + 1 >= size) return;
+  line += '|';
+  line.append(size - line.size(), 'A');
+}
+
 }  // namespace
 
 std::uint32_t Xorshift::next() {
@@ -42,22 +49,16 @@ std::vector<Piece> shapeAnswer(const std::string& request, const std::string& an
                                Xorshift& random) {
   if (faults & kSilence) return {};
   const std::string end = (faults & kCrLf) ? "\r\n" : "\n";
+  if (faults & kEchoThenSilence) return {Piece{std::chrono::milliseconds(0), request + end, false}};
 
   std::string body = answer;
   if (faults & kGarbage) body = garbage(random);
   if (faults & kOtherSession) body = forOtherSession(body, session);
-  if (faults & kOversize) {
-    // Padded as one more field, so that the whole line, terminator
-    // included, is exactly the size asked for.
-    const std::size_t wanted = options.oversizeBytes;
-    if (body.size() + 1 + end.size() < wanted) {
-      body += '|';
-      body.append(wanted - end.size() - body.size(), 'A');
-    }
-  }
+  if (faults & kOversize) padAsLastField(body, options.oversizeBytes - end.size());
+  if (faults & kEchoLarge) padAsLastField(body, options.largeBytes - end.size());
 
   // Echo and answer leave in one write, as a device sends them back to back.
-  std::string text = (faults & kEcho) ? request + end : std::string();
+  std::string text = (faults & (kEcho | kEchoLarge)) ? request + end : std::string();
   text += body + end;
 
   std::vector<Piece> pieces;
@@ -73,6 +74,11 @@ std::vector<Piece> shapeAnswer(const std::string& request, const std::string& an
                              text.substr(at, step), false});
   } else {
     pieces.push_back(Piece{std::chrono::milliseconds(0), text, false});
+  }
+  if (faults & (kBlankLine | kBlankCrLf)) {
+    pieces.front().after += options.splitPause;
+    const char* blank = (faults & kBlankCrLf) ? "\r\n" : "\n";
+    pieces.insert(pieces.begin(), Piece{std::chrono::milliseconds(0), blank, false});
   }
   if (faults & kDelay) pieces.front().after += options.answerDelay;
   return pieces;

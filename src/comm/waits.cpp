@@ -1,0 +1,163 @@
+// SPDX-License-Identifier: MIT
+#include "comm/waits.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace Tivaxlib {
+namespace Comm {
+
+namespace {
+
+// ---- the set-up event --------------------------------------------------------
+
+// Made once and kept for the life of the process; its value is non-zero
+// exactly while announcements are pending.
+int eventDescriptor() {
+  static const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  return fd;
+}
+
+std::mutex& announcementMutex() {
+  static std::mutex* const mutex = new std::mutex;
+  return *mutex;
+}
+
+std::atomic<int> pendingSetups{0};
+thread_local int setupsOnThisThread = 0;
+
+// ---- the answer timeout ------------------------------------------------------
+
+constexpr char kTimeoutVariable[] = "TIVAX_TIMEOUT";
+// About 31 years: longer limits are taken as this one, which keeps every
+// deadline inside the clock's range.
+constexpr long long kLongestTimeoutSeconds = 1000000000LL;
+
+std::once_flag timeoutRead;
+std::atomic<long long> timeoutNs{0};
+
+void readTimeoutFromEnvironment() {
+  const char* text = std::getenv(kTimeoutVariable);
+  if (text == nullptr) return;
+  std::chrono::nanoseconds limit{0};
+  if (parseTimeout(text, limit)) {
+    timeoutNs.store(limit.count(), std::memory_order_relaxed);
+    return;
+  }
+  std::fprintf(stderr,
+               "SerialPort::answerTimeout: Ignoring %s=%s (expected seconds, such as 2.5)\n",
+               kTimeoutVariable, text);
+}
+
+}  // namespace
+
+Deadline Deadline::in(std::chrono::nanoseconds limit) {
+  Deadline deadline;
+  if (limit.count() <= 0) return deadline;
+  deadline.limited_ = true;
+  deadline.at_ = Clock::now() + limit;
+  return deadline;
+}
+
+Deadline Deadline::earlier(const Deadline& a, const Deadline& b) {
+  if (!a.limited_) return b;
+  if (!b.limited_) return a;
+  return a.at_ <= b.at_ ? a : b;
+}
+
+int Deadline::pollTimeoutMs() const {
+  if (!limited_) return -1;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(at_ - Clock::now()).count();
+  if (left <= 0) return 0;
+  return left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
+
+SetupAnnouncement::SetupAnnouncement() {
+  ++setupsOnThisThread;
+  const std::lock_guard<std::mutex> lock(announcementMutex());
+  if (pendingSetups.fetch_add(1) == 0 && eventDescriptor() >= 0) {
+    const std::uint64_t one = 1;
+    // Cannot fail short of a counter overflow, which one write never reaches.
+    while (write(eventDescriptor(), &one, sizeof one) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+void SetupAnnouncement::withdraw() {
+  if (withdrawn_) return;
+  withdrawn_ = true;
+  {
+    const std::lock_guard<std::mutex> lock(announcementMutex());
+    if (pendingSetups.fetch_sub(1) == 1 && eventDescriptor() >= 0) {
+      std::uint64_t value = 0;
+      // Resets the counter to zero: the event is no longer readable.
+      while (read(eventDescriptor(), &value, sizeof value) < 0 && errno == EINTR) {
+      }
+    }
+  }
+  --setupsOnThisThread;
+}
+
+bool cancelRequested() {
+  return setupsOnThisThread == 0 && pendingSetups.load(std::memory_order_acquire) > 0;
+}
+
+bool runningSetup() { return setupsOnThisThread > 0; }
+
+int setupEventDescriptor() { return eventDescriptor(); }
+
+std::chrono::nanoseconds answerTimeout() {
+  std::call_once(timeoutRead, readTimeoutFromEnvironment);
+  return std::chrono::nanoseconds(timeoutNs.load(std::memory_order_relaxed));
+}
+
+void setAnswerTimeout(std::chrono::nanoseconds limit) {
+  // Read the environment first, so that it never overrides this later.
+  std::call_once(timeoutRead, readTimeoutFromEnvironment);
+  timeoutNs.store(limit.count() > 0 ? limit.count() : 0, std::memory_order_relaxed);
+}
+
+bool parseTimeout(const std::string& text, std::chrono::nanoseconds& limit) {
+  long long seconds = 0;
+  long long fractionNs = 0;
+  long long scale = 100000000;  // the weight of the first decimal, in ns
+  bool digits = false;
+  bool point = false;
+  bool belowResolution = false;  // non-zero decimals past the nanosecond
+  for (const char c : text) {
+    if (c == '.') {
+      if (point) return false;
+      point = true;
+      continue;
+    }
+    if (c < '0' || c > '9') return false;
+    digits = true;
+    const int digit = c - '0';
+    if (!point) {
+      seconds = seconds * 10 + digit;
+      if (seconds > kLongestTimeoutSeconds) seconds = kLongestTimeoutSeconds;
+    } else if (scale > 0) {
+      fractionNs += digit * scale;
+      scale /= 10;
+    } else if (digit != 0) {
+      belowResolution = true;
+    }
+  }
+  if (!digits && !text.empty()) return false;  // "." alone
+  long long ns = seconds * 1000000000LL + fractionNs;
+  // A value above zero stays above zero, however small.
+  if (ns == 0 && belowResolution) ns = 1;
+  limit = std::chrono::nanoseconds(ns);
+  return true;
+}
+
+}  // namespace Comm
+}  // namespace Tivaxlib
