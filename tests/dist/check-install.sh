@@ -21,7 +21,10 @@ LIBDIR=$(dirname "$library")
 note "library in $LIBDIR"
 [ "$(readlink "$LIBDIR/libtivax.so.$MAJOR")" = "libtivax.so.$VERSION" ] || fail "libtivax.so.$MAJOR link"
 [ "$(readlink "$LIBDIR/libtivax.so")" = "libtivax.so.$MAJOR" ] || fail "libtivax.so link"
-objdump -p "$library" | grep -q "SONAME *libtivax.so.$MAJOR\$" || fail "SONAME is not libtivax.so.$MAJOR"
+# Taken whole first: under pipefail, grep -q leaving early would fail the
+# pipeline with objdump's SIGPIPE.
+headers=$(objdump -p "$library")
+grep -q "SONAME *libtivax.so.$MAJOR\$" <<<"$headers" || fail "SONAME is not libtivax.so.$MAJOR"
 for f in include/tivax.h include/tivax_version.h bin/tivax bin/tivax-emulator lib/udev/rules.d/60-tivax.rules \
   share/man/man1/tivax.1.gz share/man/man1/tivax-emulator.1.gz share/man/man3/libtivax.3.gz \
   share/bash-completion/completions/tivax share/doc/libtivax-dev/examples/c/consulta_status.c \

@@ -59,15 +59,16 @@ LIB="^/usr/$LIBDIR/"
 control() {  # control PACKAGE FILE: prints the control file, fails when absent
   dpkg-deb --info "$(package_file "$1")" "$2" 2>/dev/null || fail "$1 has no $2 control file"
 }
-has_control() { dpkg-deb --ctrl-tarfile "$(package_file "$1")" | tar -t | grep -qx "\./$2"; }
+has_control() { grep -qx "\./$2" <<<"$(dpkg-deb --ctrl-tarfile "$(package_file "$1")" | tar -t)"; }
 
 expect_path "$RUNTIME" "${LIB}libtivax\.so\.$VERSION\$"
 expect_path "$RUNTIME" "${LIB}libtivax\.so\.$MAJOR -> libtivax\.so\.$VERSION\$"
 refuse_path "$RUNTIME" '\.h$|libtivax\.so ->|\.pc$|^/usr/bin/'
-control "$RUNTIME" shlibs | grep -q "^libtivax $MAJOR $RUNTIME (>= " || fail "$RUNTIME shlibs"
-control "$RUNTIME" symbols | head -n 1 | grep -qx "libtivax.so.$MAJOR $RUNTIME #MINVER#" || fail "$RUNTIME symbols"
-! control "$RUNTIME" symbols | grep -q '^#' || fail "$RUNTIME symbols file keeps its comments"
-control "$RUNTIME" triggers | grep -qx 'activate-noawait ldconfig' || fail "$RUNTIME has no ldconfig trigger"
+grep -q "^libtivax $MAJOR $RUNTIME (>= " <<<"$(control "$RUNTIME" shlibs)" || fail "$RUNTIME shlibs"
+symbols_file=$(control "$RUNTIME" symbols)
+head -n 1 <<<"$symbols_file" | grep -qx "libtivax.so.$MAJOR $RUNTIME #MINVER#" || fail "$RUNTIME symbols"
+! grep -q '^#' <<<"$symbols_file" || fail "$RUNTIME symbols file keeps its comments"
+grep -qx 'activate-noawait ldconfig' <<<"$(control "$RUNTIME" triggers)" || fail "$RUNTIME has no ldconfig trigger"
 for script in postinst postrm; do
   ! has_control "$RUNTIME" $script || fail "$RUNTIME has a $script: the ldconfig trigger does its work"
 done
@@ -111,7 +112,7 @@ shared=$(cat "$WORK"/*.list | sed 's/ -> .*//' | sort | uniq -d)
 # written, and a pkg-config file that points into the tree it sits in.
 ROOT=$WORK/root
 for p in "${PACKAGES[@]}"; do dpkg-deb -x "$(package_file "$p")" "$ROOT"; done
-zcat "$ROOT/usr/share/doc/$RUNTIME/changelog.gz" | head -n 1 | grep -q "^libtivax ($VERSION) " ||
+head -n 1 <<<"$(zcat "$ROOT/usr/share/doc/$RUNTIME/changelog.gz")" | grep -q "^libtivax ($VERSION) " ||
   fail "the changelog does not start with this version"
 rule=$ROOT/usr/lib/udev/rules.d/60-tivax.rules
 for key in 'SUBSYSTEM=="tty"' 'ATTRS{idVendor}=="1d6b"' 'ATTRS{idProduct}=="0104"' 'ATTRS{product}=="Tivax1"' \

@@ -32,7 +32,7 @@ while read -r symbol since; do
   dpkg --compare-versions "$since" le "$version" ||
     { echo "FAIL: $symbol is given version $since, newer than this release ($version)" >&2; status=1; }
 done < <(sed -n 's/^ \([^ ]*\) \([^ ]*\)$/\1 \2/p' "$symbols")
-grep -v "^#" "$symbols" | head -n 1 | grep -Eq '^libtivax\.so\.[0-9]+ libtivax[0-9]+ #MINVER#$' ||
+head -n 1 <<<"$(grep -v "^#" "$symbols")" | grep -Eq '^libtivax\.so\.[0-9]+ libtivax[0-9]+ #MINVER#$' ||
   { echo "FAIL: the first line (after the comments) of $symbols must name the SONAME and the package" >&2; status=1; }
 
 [ $status -eq 0 ] && echo "symbols check passed: $(wc -l <<<"$exported") symbols"
