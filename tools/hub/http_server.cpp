@@ -45,8 +45,12 @@ std::string defaultError(int status) {
 
 }  // namespace
 
-HttpServer::HttpServer(Hub& hub) : hub_(hub), server_(std::make_unique<httplib::Server>()) {
-  const size_t threads = static_cast<size_t>(hub_.config().conexoes);
+HttpServer::HttpServer(Hub& hub, HubConfig config)
+    : hub_(hub),
+      config_(std::move(config)),
+      access_(config_.clientes, config_.token),
+      server_(std::make_unique<httplib::Server>()) {
+  const size_t threads = static_cast<size_t>(config_.conexoes);
   server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   server_->set_payload_max_length(kBodyLimitBytes);
   server_->set_keep_alive_max_count(1000);
@@ -57,15 +61,15 @@ HttpServer::HttpServer(Hub& hub) : hub_(hub), server_(std::make_unique<httplib::
 HttpServer::~HttpServer() = default;
 
 void HttpServer::routes() {
-  const std::string base = hub_.config().base;
+  const std::string base = config_.base;
 
   server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-    if (!hub_.access().clientAllowed(req.remote_addr)) {
+    if (!access_.clientAllowed(req.remote_addr)) {
       logMessage("recusado: cliente " + req.remote_addr + " fora das redes permitidas");
       refuse(res, 403, "cliente não autorizado");
       return httplib::Server::HandlerResponse::Handled;
     }
-    if (!hub_.access().tokenAccepted(req.get_header_value("Authorization"))) {
+    if (!access_.tokenAccepted(req.get_header_value("Authorization"))) {
       logMessage("recusado: token ausente ou inválido de " + req.remote_addr);
       refuse(res, 403, "token ausente ou inválido");
       return httplib::Server::HandlerResponse::Handled;
@@ -76,7 +80,7 @@ void HttpServer::routes() {
   server_->Post(base + "/([a-z]+)", [this](const httplib::Request& req, httplib::Response& res) {
     const HubFunction* function = findFunction(req.matches[1]);
     if (!function) return refuse(res, 404, "função desconhecida: " + std::string(req.matches[1]));
-    if (function->administrative && !hub_.config().administrativas) {
+    if (function->administrative && !config_.administrativas) {
       logMessage(std::string("recusado: ") + function->name + " de " + req.remote_addr +
                  " (funções administrativas desativadas)");
       return refuse(res, 403, std::string("a função administrativa ") + function->name +
@@ -119,7 +123,7 @@ void HttpServer::routes() {
 }
 
 bool HttpServer::bind(int* port, std::string* error) {
-  const HubConfig& config = hub_.config();
+  const HubConfig& config = config_;
   if (config.escutarPorta == 0) {
     *port = server_->bind_to_any_port(config.escutarEndereco);
     if (*port > 0) return true;

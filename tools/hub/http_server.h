@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "access.h"
+#include "config.h"
 #include "functions.h"
 
 namespace httplib {
@@ -25,7 +27,9 @@ constexpr std::size_t kBodyLimitBytes = 3 * kSaleLimitBytes + 64 * 1024;
 
 class HttpServer {
  public:
-  explicit HttpServer(Hub& hub);
+  // The HTTP settings (address, base, clients, token, administrative
+  // functions, connections) come from `config`, the device's from the hub.
+  HttpServer(Hub& hub, HubConfig config);
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
@@ -40,6 +44,8 @@ class HttpServer {
  private:
   void routes();
   Hub& hub_;
+  HubConfig config_;
+  AccessPolicy access_;
   std::unique_ptr<httplib::Server> server_;
 };
 

@@ -99,7 +99,6 @@ struct Hub::Exchange {
 Hub::Hub(HubConfig config, std::string configPath)
     : config_(std::move(config)),
       configPath_(std::move(configPath)),
-      access_(config_.clientes, config_.token),
       codigo_(config_.codigoAtivacao) {}
 
 Hub::~Hub() { stop(); }
@@ -167,6 +166,7 @@ HubReply Hub::call(const HubRequest& request, const RequestOrigin& origin) {
   const auto running = pending_.find(key);
   if (running != pending_.end()) {
     const std::shared_ptr<Pending> pending = running->second;
+    lock.unlock();
     return awaitPending(pending, request, deadline);
   }
   const std::optional<JournalEntry> found = journal_->find(request.caixa, request.id);

@@ -14,7 +14,6 @@
 #include <string>
 #include <utility>
 
-#include "access.h"
 #include "config.h"
 #include "device_link.h"
 #include "device_queue.h"
@@ -64,7 +63,6 @@ class Hub {
   std::string metricsText() const;
 
   const HubConfig& config() const { return config_; }
-  const AccessPolicy& access() const { return access_; }
   Metrics& metrics() { return metrics_; }
   // The emulator when started with it (tests), else null.
   tivaxemu::Emulator* emulator() { return emulator_.get(); }
@@ -91,7 +89,6 @@ class Hub {
 
   HubConfig config_;
   std::string configPath_;
-  AccessPolicy access_;
   std::string codigo_;  // used and changed on the worker only
   std::unique_ptr<tivaxemu::Emulator> emulator_;
   std::unique_ptr<DeviceLink> link_;

@@ -145,7 +145,7 @@ int serve(const Options& options, std::ostream& out) {
     logMessage(error);
     return kExitFailure;
   }
-  HttpServer server(hub);
+  HttpServer server(hub, config);
   int port = 0;
   if (!server.bind(&port, &error)) {
     logMessage(error);
