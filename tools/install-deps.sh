@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config make
           libgtest-dev libgmock-dev libbenchmark-dev
           libpugixml-dev libutfcpp-dev dpkg-dev file python3
+          libcpp-httplib-dev libsqlite3-dev nlohmann-json3-dev
           clang libclang-rt-14-dev valgrind)
 packages+=("$@")
 
