@@ -247,8 +247,13 @@ void Hub::exchange(const HubFunction& function, const HubRequest& request, const
   out.entry.cliente = origin.cliente;
   out.entry.tamanho = origin.tamanho;
   out.entry.idRequisicao = request.id;
-  // Nothing reaches the device before the request is on disk.
-  if (!journal_->begin(out.entry)) {
+  // Nothing reaches the device before the request is on disk, unless
+  // carrying it out twice is harmless: a query is journalled once, with its
+  // outcome, after the exchange (one synchronous commit instead of two).
+  const bool recordAfter = function.repeatable;
+  if (recordAfter) {
+    out.entry.sessao = journal_->drawSession(request.caixa);
+  } else if (!journal_->begin(out.entry)) {
     out.journalFailed = true;
     logMessage("diário: " + journal_->lastError());
     return;
@@ -263,7 +268,9 @@ void Hub::exchange(const HubFunction& function, const HubRequest& request, const
                                     : "";
   out.entry.estado = out.line.empty() ? estado::kSemResposta : estado::kRespondida;
   if (!out.line.empty()) out.entry.resposta = out.line;
-  if (!journal_->finish(out.entry.row, out.entry.estado, out.entry.resposta, out.entry.erro))
+  const bool kept = recordAfter ? journal_->record(out.entry)
+                                : journal_->finish(out.entry.row, out.entry.estado, out.entry.resposta, out.entry.erro);
+  if (!kept)
     logMessage("diário: a resposta da sessão " + std::to_string(out.entry.sessao) +
                " não foi gravada: " + journal_->lastError());
   metrics_.countExchange(function.name, outcomeLabel(out.delivery));

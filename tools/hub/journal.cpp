@@ -149,21 +149,41 @@ bool Journal::exec(const char* sql) {
   return false;
 }
 
+int Journal::drawLocked(int caixa) {
+  auto last = drawn_.find(caixa);
+  if (last == drawn_.end()) {
+    Statement s(db_, "SELECT ultima FROM sessoes WHERE caixa = ?");
+    s.bind(1, caixa);
+    int recorded = 0;
+    if (s.step() == SQLITE_ROW) recorded = static_cast<int>(s.integer(0));
+    // The number after the last recorded one may have gone to the device
+    // unrecorded (a query, just before the hub stopped): it is skipped. A
+    // checkout without history starts anywhere in its range, so that a
+    // journal lost and begun anew is unlikely to replay recent numbers.
+    std::random_device entropy;
+    last = drawn_.emplace(caixa, recorded ? nextSession(caixa, recorded) : nextSession(caixa, 0, entropy()))
+               .first;
+    if (!recorded) return last->second;
+  }
+  last->second = nextSession(caixa, last->second);
+  return last->second;
+}
+
+bool Journal::keepSessionLocked(int caixa, int sessao) {
+  Statement keep(db_, "INSERT OR REPLACE INTO sessoes (caixa, ultima) VALUES (?, ?)");
+  keep.bind(1, caixa).bind(2, sessao);
+  return keep.step() == SQLITE_DONE;
+}
+
+int Journal::drawSession(int caixa) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return drawLocked(caixa);
+}
+
 bool Journal::begin(JournalEntry& entry) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!exec("BEGIN IMMEDIATE")) return false;
-  int last = 0;
-  {
-    Statement s(db_, "SELECT ultima FROM sessoes WHERE caixa = ?");
-    s.bind(1, entry.caixa);
-    if (s.step() == SQLITE_ROW) last = static_cast<int>(s.integer(0));
-  }
-  // A checkout without history starts anywhere in its range, so that a
-  // journal lost and begun anew is unlikely to replay recent numbers.
-  std::random_device entropy;
-  entry.sessao = nextSession(entry.caixa, last, entropy());
-  Statement keep(db_, "INSERT OR REPLACE INTO sessoes (caixa, ultima) VALUES (?, ?)");
-  keep.bind(1, entry.caixa).bind(2, entry.sessao);
+  entry.sessao = drawLocked(entry.caixa);
   Statement insert(db_,
                    "INSERT INTO diario (instante, caixa, funcao, sessao, cliente, tamanho,"
                    " id_requisicao, estado) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
@@ -176,7 +196,38 @@ bool Journal::begin(JournalEntry& entry) {
       .bind(6, entry.tamanho)
       .bindNullIfEmpty(7, entry.idRequisicao)
       .bind(8, entry.estado);
-  if (keep.step() != SQLITE_DONE || insert.step() != SQLITE_DONE) {
+  if (!keepSessionLocked(entry.caixa, entry.sessao) || insert.step() != SQLITE_DONE) {
+    error_ = sqlite3_errmsg(db_);
+    exec("ROLLBACK");
+    return false;
+  }
+  entry.row = sqlite3_last_insert_rowid(db_);
+  if (!exec("COMMIT")) {
+    exec("ROLLBACK");
+    return false;
+  }
+  return true;
+}
+
+bool Journal::record(JournalEntry& entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!exec("BEGIN IMMEDIATE")) return false;
+  Statement insert(db_,
+                   "INSERT INTO diario (instante, caixa, funcao, sessao, cliente, tamanho,"
+                   " id_requisicao, estado, resposta, erro, respondida_em)"
+                   " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  insert.bind(1, entry.instante)
+      .bind(2, entry.caixa)
+      .bind(3, entry.funcao)
+      .bind(4, entry.sessao)
+      .bind(5, entry.cliente)
+      .bind(6, entry.tamanho)
+      .bindNullIfEmpty(7, entry.idRequisicao)
+      .bind(8, entry.estado)
+      .bindOptional(9, entry.resposta)
+      .bindNullIfEmpty(10, entry.erro)
+      .bind(11, nowMilliseconds());
+  if (!keepSessionLocked(entry.caixa, entry.sessao) || insert.step() != SQLITE_DONE) {
     error_ = sqlite3_errmsg(db_);
     exec("ROLLBACK");
     return false;

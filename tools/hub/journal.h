@@ -7,6 +7,7 @@
 #define TIVAX_HUB_JOURNAL_H
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -60,6 +61,12 @@ class Journal {
   // Draws the checkout's next session number into entry.sessao and records
   // the request as sent, in one commit; entry.row is set.
   bool begin(JournalEntry& entry);
+  // For a request that may safely be carried out twice (a query): draws
+  // the next session number without a commit, and later records request
+  // and outcome together, in one commit. A number drawn this way but never
+  // recorded (the hub stopped in between) is skipped after reopening.
+  int drawSession(int caixa);
+  bool record(JournalEntry& entry);
   // Records a request that never reached the device.
   bool refuse(JournalEntry& entry);
   // Records the outcome of a begun request.
@@ -70,7 +77,7 @@ class Journal {
   std::optional<JournalEntry> find(int caixa, const std::string& idRequisicao);
   // The latest entries, newest first.
   std::vector<JournalEntry> recent(std::size_t limit);
-  // The checkout's last session number (0: none).
+  // The checkout's last session number recorded (0: none).
   int lastSession(int caixa);
 
   // Removes the entries older than `days` (0: none), then the oldest while
@@ -82,11 +89,14 @@ class Journal {
  private:
   explicit Journal(sqlite3* db);
   bool exec(const char* sql);
+  int drawLocked(int caixa);
+  bool keepSessionLocked(int caixa, int sessao);
   std::int64_t fileBytes();
 
   sqlite3* db_;
   std::mutex mutex_;
   std::string error_;
+  std::map<int, int> drawn_;  // each checkout's last number drawn since opening
 };
 
 std::int64_t nowMilliseconds();
