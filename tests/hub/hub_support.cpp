@@ -156,14 +156,6 @@ LiveHub& sharedHub() {
   return *g_shared;
 }
 
-std::string field(const std::string& line, size_t index) {
-  size_t start = 0;
-  for (size_t i = 0; i < index; ++i) {
-    start = line.find('|', start);
-    if (start == std::string::npos) return "";
-    ++start;
-  }
-  return line.substr(start, line.find('|', start) - start);
-}
+std::string field(const std::string& line, size_t index) { return tivaxhub::answerField(line, index); }
 
 }  // namespace tivaxhubtest

@@ -23,7 +23,8 @@ std::string takeResult(char* result) {
   return text;
 }
 
-// Field `index` (0-based) of an answer line.
+}  // namespace
+
 std::string answerField(const std::string& line, size_t index) {
   size_t start = 0;
   for (size_t i = 0; i < index; ++i) {
@@ -32,6 +33,19 @@ std::string answerField(const std::string& line, size_t index) {
     ++start;
   }
   return line.substr(start, line.find('|', start) - start);
+}
+
+namespace {
+
+JournalEntry entryFor(const HubFunction& function, const HubRequest& request, const RequestOrigin& origin) {
+  JournalEntry entry;
+  entry.instante = nowMilliseconds();
+  entry.caixa = request.caixa;
+  entry.funcao = function.name;
+  entry.cliente = origin.cliente;
+  entry.tamanho = origin.tamanho;
+  entry.idRequisicao = request.id;
+  return entry;
 }
 
 HubReply errorReply(int status, const std::string& erro) {
@@ -218,20 +232,18 @@ std::optional<HubReply> Hub::queued(const HubRequest& request, const RequestOrig
     queue_->waitDone(ticket);
     return std::nullopt;
   }
-  const std::string erro = wait == DeviceQueue::Wait::Expired
-                               ? "prazo de " + config_.prazoTexto + " s esgotado à espera do equipamento"
-                               : "o hub está a encerrar";
-  JournalEntry entry;
-  entry.instante = nowMilliseconds();
-  entry.caixa = request.caixa;
-  entry.funcao = request.function->name;
-  entry.cliente = origin.cliente;
-  entry.tamanho = origin.tamanho;
-  entry.idRequisicao = request.id;
+  if (wait == DeviceQueue::Wait::Expired)
+    return refuse(request, origin, "prazo de " + config_.prazoTexto + " s esgotado à espera do equipamento",
+                  "prazo");
+  return refuse(request, origin, "o hub está a encerrar", "encerramento");
+}
+
+HubReply Hub::refuse(const HubRequest& request, const RequestOrigin& origin, const std::string& erro,
+                     const char* outcome) {
+  JournalEntry entry = entryFor(*request.function, request, origin);
   entry.erro = erro;
   if (!journal_->refuse(entry)) logMessage("diário: " + journal_->lastError());
-  metrics_.countExchange(request.function->name,
-                         wait == DeviceQueue::Wait::Expired ? "prazo" : "encerramento");
+  metrics_.countExchange(request.function->name, outcome);
   return errorReply(503, erro);
 }
 
@@ -241,12 +253,7 @@ void Hub::exchange(const HubFunction& function, const HubRequest& request, const
     out.delivery = Delivery::Unreachable;
     return;
   }
-  out.entry.instante = nowMilliseconds();
-  out.entry.caixa = request.caixa;
-  out.entry.funcao = function.name;
-  out.entry.cliente = origin.cliente;
-  out.entry.tamanho = origin.tamanho;
-  out.entry.idRequisicao = request.id;
+  out.entry = entryFor(function, request, origin);
   // Nothing reaches the device before the request is on disk, unless
   // carrying it out twice is harmless: a query is journalled once, with its
   // outcome, after the exchange (one synchronous commit instead of two).
@@ -297,19 +304,7 @@ HubReply Hub::execute(const HubRequest& request, const RequestOrigin& origin, Cl
   if (auto refused = queued(request, origin, deadline, [&] { exchange(*request.function, request, origin, out); }))
     return *refused;
   if (out.journalFailed) return errorReply(500, "diário indisponível: a requisição não foi enviada");
-  if (!out.ran) {
-    JournalEntry entry;
-    entry.instante = nowMilliseconds();
-    entry.caixa = request.caixa;
-    entry.funcao = request.function->name;
-    entry.cliente = origin.cliente;
-    entry.tamanho = origin.tamanho;
-    entry.idRequisicao = request.id;
-    entry.erro = kUnreachable;
-    journal_->refuse(entry);
-    metrics_.countExchange(request.function->name, "inacessivel");
-    return errorReply(503, kUnreachable);
-  }
+  if (!out.ran) return refuse(request, origin, kUnreachable, "inacessivel");
   return answerReply(statusFor(out.delivery), request.function->name, out.line, out.entry.sessao,
                      out.entry.erro);
 }

@@ -84,6 +84,8 @@ class Hub {
   // On the worker: one journalled exchange.
   void exchange(const HubFunction& function, const HubRequest& request, const RequestOrigin& origin,
                 Exchange& out);
+  HubReply refuse(const HubRequest& request, const RequestOrigin& origin, const std::string& erro,
+                  const char* outcome);
   void afterAnswer(const HubFunction& function, const HubRequest& request, const std::string& line);
   void upkeep();
 
@@ -101,6 +103,9 @@ class Hub {
   std::condition_variable pendingDone_;
   std::map<std::pair<int, std::string>, std::shared_ptr<Pending>> pending_;
 };
+
+// Field `index` (0-based) of an answer line ("" past the last).
+std::string answerField(const std::string& line, size_t index);
 
 // A reply whose text members may hold any bytes: invalid UTF-8 is replaced,
 // never thrown over.

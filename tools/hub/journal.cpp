@@ -180,38 +180,7 @@ int Journal::drawSession(int caixa) {
   return drawLocked(caixa);
 }
 
-bool Journal::begin(JournalEntry& entry) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!exec("BEGIN IMMEDIATE")) return false;
-  entry.sessao = drawLocked(entry.caixa);
-  Statement insert(db_,
-                   "INSERT INTO diario (instante, caixa, funcao, sessao, cliente, tamanho,"
-                   " id_requisicao, estado) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
-  entry.estado = estado::kEnviada;
-  insert.bind(1, entry.instante)
-      .bind(2, entry.caixa)
-      .bind(3, entry.funcao)
-      .bind(4, entry.sessao)
-      .bind(5, entry.cliente)
-      .bind(6, entry.tamanho)
-      .bindNullIfEmpty(7, entry.idRequisicao)
-      .bind(8, entry.estado);
-  if (!keepSessionLocked(entry.caixa, entry.sessao) || insert.step() != SQLITE_DONE) {
-    error_ = sqlite3_errmsg(db_);
-    exec("ROLLBACK");
-    return false;
-  }
-  entry.row = sqlite3_last_insert_rowid(db_);
-  if (!exec("COMMIT")) {
-    exec("ROLLBACK");
-    return false;
-  }
-  return true;
-}
-
-bool Journal::record(JournalEntry& entry) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!exec("BEGIN IMMEDIATE")) return false;
+bool Journal::insertLocked(JournalEntry& entry) {
   Statement insert(db_,
                    "INSERT INTO diario (instante, caixa, funcao, sessao, cliente, tamanho,"
                    " id_requisicao, estado, resposta, erro, respondida_em)"
@@ -219,48 +188,55 @@ bool Journal::record(JournalEntry& entry) {
   insert.bind(1, entry.instante)
       .bind(2, entry.caixa)
       .bind(3, entry.funcao)
-      .bind(4, entry.sessao)
+      .bindOptional(4, entry.sessao ? std::optional<std::string>(std::to_string(entry.sessao)) : std::nullopt)
       .bind(5, entry.cliente)
       .bind(6, entry.tamanho)
       .bindNullIfEmpty(7, entry.idRequisicao)
       .bind(8, entry.estado)
       .bindOptional(9, entry.resposta)
-      .bindNullIfEmpty(10, entry.erro)
-      .bind(11, nowMilliseconds());
-  if (!keepSessionLocked(entry.caixa, entry.sessao) || insert.step() != SQLITE_DONE) {
-    error_ = sqlite3_errmsg(db_);
-    exec("ROLLBACK");
-    return false;
-  }
-  entry.row = sqlite3_last_insert_rowid(db_);
-  if (!exec("COMMIT")) {
-    exec("ROLLBACK");
-    return false;
-  }
-  return true;
-}
-
-bool Journal::refuse(JournalEntry& entry) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Statement insert(db_,
-                   "INSERT INTO diario (instante, caixa, funcao, cliente, tamanho, id_requisicao,"
-                   " estado, erro, respondida_em) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  entry.estado = estado::kRecusada;
-  insert.bind(1, entry.instante)
-      .bind(2, entry.caixa)
-      .bind(3, entry.funcao)
-      .bind(4, entry.cliente)
-      .bind(5, entry.tamanho)
-      .bindNullIfEmpty(6, entry.idRequisicao)
-      .bind(7, entry.estado)
-      .bind(8, entry.erro)
-      .bind(9, nowMilliseconds());
+      .bindNullIfEmpty(10, entry.erro);
+  if (entry.estado == estado::kEnviada)
+    insert.bindOptional(11, std::nullopt);
+  else
+    insert.bind(11, nowMilliseconds());
   if (insert.step() != SQLITE_DONE) {
     error_ = sqlite3_errmsg(db_);
     return false;
   }
   entry.row = sqlite3_last_insert_rowid(db_);
   return true;
+}
+
+// The entry and its checkout's session number, in one commit.
+bool Journal::insertWithSessionLocked(JournalEntry& entry) {
+  if (!exec("BEGIN IMMEDIATE")) return false;
+  if (!keepSessionLocked(entry.caixa, entry.sessao) || !insertLocked(entry) || !exec("COMMIT")) {
+    if (error_.empty()) error_ = sqlite3_errmsg(db_);
+    exec("ROLLBACK");
+    return false;
+  }
+  return true;
+}
+
+bool Journal::begin(JournalEntry& entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  entry.sessao = drawLocked(entry.caixa);
+  entry.estado = estado::kEnviada;
+  entry.resposta.reset();
+  entry.erro.clear();
+  return insertWithSessionLocked(entry);
+}
+
+bool Journal::record(JournalEntry& entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return insertWithSessionLocked(entry);
+}
+
+bool Journal::refuse(JournalEntry& entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  entry.sessao = 0;
+  entry.estado = estado::kRecusada;
+  return insertLocked(entry);
 }
 
 bool Journal::finish(std::int64_t row, const std::string& state,

@@ -91,6 +91,8 @@ class Journal {
   bool exec(const char* sql);
   int drawLocked(int caixa);
   bool keepSessionLocked(int caixa, int sessao);
+  bool insertLocked(JournalEntry& entry);
+  bool insertWithSessionLocked(JournalEntry& entry);
   std::int64_t fileBytes();
 
   sqlite3* db_;
