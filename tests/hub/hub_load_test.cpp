@@ -54,7 +54,7 @@ TEST(HubLoad, ConcurrentCheckoutsShareTheDevice) {
         const std::string retorno = a.body.is_object() ? a.body.value("retorno", "") : "";
         const int sessao = a.body.is_object() ? a.body.value("numero_sessao", -1) : -1;
         if (a.status != 200)
-          problem = "status " + std::to_string(a.status);
+          problem = "status " + std::to_string(a.status) + " " + a.body.dump() + " request " + std::to_string(i);
         else if (a.body.value("funcao", "") != sent.funcao || field(retorno, 1) != sent.eeeee)
           problem = "answer of another request: " + retorno.substr(0, 80);
         else if (std::stoi(field(retorno, 0)) != sessao)

@@ -50,7 +50,10 @@ namespace {
 
 Answer answerOf(const httplib::Result& result) {
   Answer answer;
-  if (!result) return answer;
+  if (!result) {
+    answer.body = {{"erro_http", httplib::to_string(result.error())}};
+    return answer;
+  }
   answer.status = result->status;
   answer.body = nlohmann::json::parse(result->body, nullptr, false);
   return answer;

@@ -2,6 +2,10 @@
 #include "device_queue.h"
 
 #include <algorithm>
+#include <exception>
+#include <string>
+
+#include "operations_log.h"
 
 namespace tivaxhub {
 
@@ -115,7 +119,15 @@ void DeviceQueue::run() {
     ticket->state = Ticket::State::Running;
     lock.unlock();
     progress_.notify_all();
-    ticket->work();
+    // A work that throws must not take the worker, and with it every
+    // later request, down; its caller sees it as never carried out.
+    try {
+      ticket->work();
+    } catch (const std::exception& error) {
+      logMessage(std::string("erro interno na troca com o equipamento: ") + error.what());
+    } catch (...) {
+      logMessage("erro interno na troca com o equipamento");
+    }
     lock.lock();
     ticket->state = Ticket::State::Done;
     ticket->work = nullptr;

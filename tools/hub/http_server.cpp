@@ -3,6 +3,8 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <exception>
 
 #include "hub.h"
@@ -55,6 +57,14 @@ HttpServer::HttpServer(Hub& hub, HubConfig config)
   server_->set_payload_max_length(kBodyLimitBytes);
   server_->set_keep_alive_max_count(1000);
   server_->set_tcp_nodelay(true);
+  // The HTTP layer listens with a backlog of 5: a burst of checkouts
+  // connecting at once overflows it and some lose their first request.
+  // Its socket is caught here, before binding, to listen again with room.
+  server_->set_socket_options([this](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    listenSocket_ = sock;
+  });
   routes();
 }
 
@@ -124,11 +134,16 @@ void HttpServer::routes() {
 
 bool HttpServer::bind(int* port, std::string* error) {
   const HubConfig& config = config_;
+  bool bound = false;
   if (config.escutarPorta == 0) {
     *port = server_->bind_to_any_port(config.escutarEndereco);
-    if (*port > 0) return true;
+    bound = *port > 0;
   } else if (server_->bind_to_port(config.escutarEndereco, config.escutarPorta)) {
     *port = config.escutarPorta;
+    bound = true;
+  }
+  if (bound) {
+    if (listenSocket_ >= 0) ::listen(listenSocket_, SOMAXCONN);
     return true;
   }
   *error = "não foi possível escutar em " + config.escutarEndereco + ":" + std::to_string(config.escutarPorta);

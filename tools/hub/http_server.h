@@ -47,6 +47,7 @@ class HttpServer {
   HubConfig config_;
   AccessPolicy access_;
   std::unique_ptr<httplib::Server> server_;
+  int listenSocket_ = -1;
 };
 
 }  // namespace tivaxhub
