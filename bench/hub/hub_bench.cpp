@@ -98,6 +98,7 @@ int main(int argc, char** argv) {
   int port = 0;
   if (!server.bind(&port, &error)) return 1;
   std::thread serving([&] { server.run(); });
+  server.waitServing();
 
   httplib::Client http("127.0.0.1", port);
   http.set_tcp_nodelay(true);

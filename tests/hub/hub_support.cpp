@@ -79,6 +79,7 @@ LiveHub::LiveHub(tivaxhub::HubConfig config) : config_(std::move(config)) {
   server_ = std::make_unique<tivaxhub::HttpServer>(*hub_, config_);
   if (!server_->bind(&port_, &error)) throw std::runtime_error(error);
   serving_ = std::thread([this] { server_->run(); });
+  server_->waitServing();
 }
 
 LiveHub::~LiveHub() {

@@ -5,7 +5,9 @@
 
 #include <sys/socket.h>
 
+#include <chrono>
 #include <exception>
+#include <thread>
 
 #include "hub.h"
 #include "operations_log.h"
@@ -151,6 +153,12 @@ bool HttpServer::bind(int* port, std::string* error) {
 }
 
 void HttpServer::run() { server_->listen_after_bind(); }
+
+bool HttpServer::waitServing() {
+  for (int i = 0; i < 10000 && !server_->is_running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return server_->is_running();
+}
 
 void HttpServer::stop() { server_->stop(); }
 

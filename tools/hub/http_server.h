@@ -39,6 +39,9 @@ class HttpServer {
   bool bind(int* port, std::string* error);
   // Serves until stop().
   void run();
+  // Waits (up to 10 s) until run() is serving: a stop() before that would
+  // be lost.
+  bool waitServing();
   void stop();
 
  private:

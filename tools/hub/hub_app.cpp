@@ -151,6 +151,8 @@ int serve(const Options& options, std::ostream& out) {
     logMessage(error);
     return kExitFailure;
   }
+  std::thread serving([&server] { server.run(); });
+  server.waitServing();
   const std::string host = config.escutarEndereco.find(':') == std::string::npos
                                ? config.escutarEndereco
                                : "[" + config.escutarEndereco + "]";
@@ -160,7 +162,6 @@ int serve(const Options& options, std::ostream& out) {
     logMessage("ATENÇÃO: sem clientes configurados só este computador é atendido");
   out << address << std::endl;
 
-  std::thread serving([&server] { server.run(); });
   int received = 0;
   while (sigwait(&stopSignals, &received) != 0) {
   }
