@@ -11,9 +11,12 @@
 # named and the script fails.
 set -euo pipefail
 
-demo=(g++ cmake ninja-build make libpugixml-dev libutfcpp-dev)
+# The demo registers a sale through tivax-hub too: its HTTP, JSON and
+# journal libraries, and curl as the checkout.
+demo=(g++ cmake ninja-build make pkg-config libpugixml-dev libutfcpp-dev
+      libcpp-httplib-dev libsqlite3-dev nlohmann-json3-dev curl)
 deb=("${demo[@]}" dpkg-dev file)
-test=("${demo[@]}" pkg-config libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev file
+test=("${demo[@]}" libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev file
       python3 python3-venv groff-base man-db)
 check=("${test[@]}" clang libclang-rt-14-dev valgrind lintian)
 

@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: MIT
+#include "device_link.h"
+
+#include "tivax.h"
+
+namespace tivaxhub {
+
+bool DeviceLink::connect() {
+  if (!port_.empty() && !portSet_) {
+    // Storing the port also opens it; the link is opened once more below
+    // so that the result says whether it is up.
+    ConfigurarPortaSerial(port_.c_str());
+    portSet_ = true;
+  }
+  // Closed first: the old link and the new one are never open together.
+  TivaxlibDeInit();
+  up_ = TivaxlibInit() == 1;
+  return up_;
+}
+
+void DeviceLink::close() {
+  TivaxlibDeInit();
+  up_ = false;
+}
+
+Delivery judgeExchange(const std::string& line, DeviceLink& link) {
+  if (!line.empty()) return Delivery::Answered;
+  return link.connect() ? Delivery::Invalid : Delivery::Unreachable;
+}
+
+std::string invalidResultReason() {
+  return "o equipamento não respondeu, recusou o pedido ou deu uma resposta que não corresponde a ele";
+}
+
+}  // namespace tivaxhub

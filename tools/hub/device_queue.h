@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: MIT
+// One exchange with the device at a time. Requests wait in one queue per
+// checkout and the worker takes the checkouts in turn, so a checkout that
+// sends many requests cannot hold the others back; within a checkout they
+// go in the order they came.
+#ifndef TIVAX_HUB_DEVICE_QUEUE_H
+#define TIVAX_HUB_DEVICE_QUEUE_H
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace tivaxhub {
+
+class DeviceQueue {
+ public:
+  using Clock = std::chrono::steady_clock;
+  using Work = std::function<void()>;
+  struct Ticket;
+
+  enum class Wait {
+    Started,   // the work has started (or is done)
+    Expired,   // the deadline passed in the queue: withdrawn, it never runs
+    Stopping,  // the hub is stopping: withdrawn, it never runs
+  };
+
+  // `idle` runs on the worker between works, at most every `idleEvery`
+  // (reconnecting, journal rotation).
+  DeviceQueue(Work idle, std::chrono::milliseconds idleEvery);
+  ~DeviceQueue();
+  DeviceQueue(const DeviceQueue&) = delete;
+  DeviceQueue& operator=(const DeviceQueue&) = delete;
+
+  void start();
+  // Null once stop() has begun.
+  std::shared_ptr<Ticket> submit(int caixa, Work work);
+  Wait waitStarted(const std::shared_ptr<Ticket>& ticket, Clock::time_point deadline);
+  void waitDone(const std::shared_ptr<Ticket>& ticket);
+
+  // Requests waiting, not counting the one on the wire.
+  std::size_t length() const;
+
+  // Refuses new work and withdraws what waits; the work under way ends
+  // first. Idempotent.
+  void stop();
+
+ private:
+  void run();
+  bool withdrawLocked(const std::shared_ptr<Ticket>& ticket);
+
+  Work idle_;
+  std::chrono::milliseconds idleEvery_;
+  mutable std::mutex mutex_;
+  std::condition_variable workReady_;
+  std::condition_variable progress_;
+  std::map<int, std::deque<std::shared_ptr<Ticket>>> waiting_;
+  std::deque<int> turn_;  // checkouts with waiting work, in serving order
+  std::size_t length_ = 0;
+  bool stopping_ = false;
+  std::thread worker_;
+};
+
+}  // namespace tivaxhub
+
+#endif

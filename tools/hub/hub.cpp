@@ -1,0 +1,360 @@
+// SPDX-License-Identifier: MIT
+#include "hub.h"
+
+#include <cstdlib>
+#include <exception>
+
+#include "emulator.h"
+#include "operations_log.h"
+#include "tivax.h"
+
+namespace tivaxhub {
+
+namespace {
+
+using Clock = DeviceQueue::Clock;
+
+const std::chrono::milliseconds kUpkeepEvery{2000};
+const std::int64_t kRotationEveryMs = 3600 * 1000;
+
+std::string takeResult(char* result) {
+  std::string text = result ? result : "";
+  DesalocarString(result);
+  return text;
+}
+
+}  // namespace
+
+std::string answerField(const std::string& line, size_t index) {
+  size_t start = 0;
+  for (size_t i = 0; i < index; ++i) {
+    start = line.find('|', start);
+    if (start == std::string::npos) return "";
+    ++start;
+  }
+  return line.substr(start, line.find('|', start) - start);
+}
+
+namespace {
+
+JournalEntry entryFor(const HubFunction& function, const HubRequest& request, const RequestOrigin& origin) {
+  JournalEntry entry;
+  entry.instante = nowMilliseconds();
+  entry.caixa = request.caixa;
+  entry.funcao = function.name;
+  entry.cliente = origin.cliente;
+  entry.tamanho = origin.tamanho;
+  entry.idRequisicao = request.id;
+  return entry;
+}
+
+HubReply errorReply(int status, const std::string& erro) {
+  HubReply reply;
+  reply.status = status;
+  reply.body = {{"erro", erro}};
+  return reply;
+}
+
+// The answer for a client: the function's standard name, the library's
+// line ("" for the invalid result, with the reason) and the session.
+HubReply answerReply(int status, const std::string& funcao, const std::string& retorno, int sessao,
+                     const std::string& erro) {
+  HubReply reply;
+  reply.status = status;
+  reply.body = {{"funcao", funcao}, {"retorno", retorno}, {"numero_sessao", sessao}};
+  if (retorno.empty() && !erro.empty()) reply.body["erro"] = erro;
+  return reply;
+}
+
+HubReply entryReply(const JournalEntry& entry) {
+  return answerReply(200, entry.funcao, entry.resposta.value_or(""), entry.sessao, entry.erro);
+}
+
+// The one place that decides between "the device cannot be reached" (503)
+// and an answer (200, possibly the invalid result).
+int statusFor(Delivery delivery) { return delivery == Delivery::Unreachable ? 503 : 200; }
+
+const char* outcomeLabel(Delivery delivery) {
+  switch (delivery) {
+    case Delivery::Answered:
+      return "resposta";
+    case Delivery::Invalid:
+      return "invalido";
+    case Delivery::Unreachable:
+      return "inacessivel";
+  }
+  return "";
+}
+
+const char kUnreachable[] = "equipamento inacessível";
+
+}  // namespace
+
+std::string jsonText(const nlohmann::ordered_json& value) {
+  return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+// A request id being served: repeats that arrive meanwhile wait for it.
+struct Hub::Pending {
+  const HubFunction* function = nullptr;
+  bool done = false;
+  HubReply reply;
+};
+
+// What the worker found in one exchange.
+struct Hub::Exchange {
+  bool ran = false;           // the request was journalled and went to the device
+  bool journalFailed = false;
+  Delivery delivery = Delivery::Unreachable;
+  JournalEntry entry;
+  std::string line;
+};
+
+Hub::Hub(HubConfig config, std::string configPath)
+    : config_(std::move(config)),
+      configPath_(std::move(configPath)),
+      codigo_(config_.codigoAtivacao) {}
+
+Hub::~Hub() { stop(); }
+
+bool Hub::start(bool emulator, std::string* error) {
+  journal_ = Journal::open(config_.diario, error);
+  if (!journal_) return false;
+  std::string port = config_.porta;
+  if (emulator) {
+    tivaxemu::Options options;
+    options.activationCode = codigo_;
+    emulator_ = std::make_unique<tivaxemu::Emulator>(options);
+    std::string reason;
+    if (!emulator_->start(&reason)) {
+      *error = "não foi possível iniciar o emulador: " + reason;
+      return false;
+    }
+    port = emulator_->portPath();
+  }
+  // The library reads its deadline when it first needs it: before the
+  // first call.
+  setenv("TIVAX_TIMEOUT", config_.prazoTexto.c_str(), 1);
+  link_ = std::make_unique<DeviceLink>(port);
+  const std::string where = port.empty() ? "descoberta USB" : port;
+  if (link_->connect())
+    logMessage("equipamento conectado (" + where + ")");
+  else
+    logMessage("equipamento inacessível (" + where + "); nova tentativa a cada " +
+               std::to_string(kUpkeepEvery.count() / 1000) + " s");
+  lastRotation_ = nowMilliseconds();
+  const std::int64_t removed = journal_->rotate(config_.diarioDias, config_.diarioMegabytes << 20, lastRotation_);
+  if (removed > 0) logMessage("diário: " + std::to_string(removed) + " entradas antigas removidas");
+  queue_ = std::make_unique<DeviceQueue>([this] { upkeep(); }, kUpkeepEvery);
+  queue_->start();
+  return true;
+}
+
+void Hub::stopQueue() {
+  if (queue_) queue_->stop();
+}
+
+void Hub::stop() {
+  stopQueue();
+  if (link_ && link_->up()) link_->close();
+  if (emulator_) emulator_->stop();
+}
+
+void Hub::upkeep() {
+  if (!link_->up() && link_->connect()) logMessage("equipamento conectado de novo");
+  const std::int64_t now = nowMilliseconds();
+  if (now - lastRotation_ >= kRotationEveryMs) {
+    lastRotation_ = now;
+    const std::int64_t removed = journal_->rotate(config_.diarioDias, config_.diarioMegabytes << 20, now);
+    if (removed > 0) logMessage("diário: " + std::to_string(removed) + " entradas antigas removidas");
+  }
+}
+
+HubReply Hub::call(const HubRequest& request, const RequestOrigin& origin) {
+  const auto deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(config_.prazo));
+  if (request.id.empty()) return execute(request, origin, deadline);
+
+  const auto key = std::make_pair(request.caixa, request.id);
+  std::unique_lock<std::mutex> lock(pendingMutex_);
+  const auto running = pending_.find(key);
+  if (running != pending_.end()) {
+    const std::shared_ptr<Pending> pending = running->second;
+    lock.unlock();
+    return awaitPending(pending, request, deadline);
+  }
+  const std::optional<JournalEntry> found = journal_->find(request.caixa, request.id);
+  if (found && found->funcao != request.function->name)
+    return errorReply(400, "id_requisicao já usado pelo caixa para " + found->funcao);
+  if (found && found->estado == estado::kRespondida) return entryReply(*found);
+
+  auto pending = std::make_shared<Pending>();
+  pending->function = request.function;
+  pending_[key] = pending;
+  lock.unlock();
+
+  HubReply reply;
+  try {
+    // The request went to the device before and its answer is not known:
+    // a query is simply asked again; anything else is recovered from the
+    // device's own record of the session, never carried out twice.
+    reply = !found || request.function->repeatable ? execute(request, origin, deadline)
+                                                   : recover(*found, request, origin, deadline);
+  } catch (const std::exception& e) {
+    reply = errorReply(500, std::string("erro interno: ") + e.what());
+  }
+
+  lock.lock();
+  pending_.erase(key);
+  pending->reply = reply;
+  pending->done = true;
+  pendingDone_.notify_all();
+  return reply;
+}
+
+HubReply Hub::awaitPending(const std::shared_ptr<Pending>& pending, const HubRequest& request,
+                           Clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(pendingMutex_);
+  if (pending->function != request.function)
+    return errorReply(400, std::string("id_requisicao já usado pelo caixa para ") + pending->function->name);
+  // The original may still be on the wire past this request's deadline.
+  if (!pendingDone_.wait_until(lock, deadline, [&] { return pending->done; }))
+    return errorReply(503, "a requisição com este id_requisicao ainda está em andamento; tente de novo");
+  return pending->reply;
+}
+
+std::optional<HubReply> Hub::queued(const HubRequest& request, const RequestOrigin& origin,
+                                    Clock::time_point deadline, const std::function<void()>& work) {
+  const std::shared_ptr<DeviceQueue::Ticket> ticket = queue_->submit(request.caixa, work);
+  DeviceQueue::Wait wait = DeviceQueue::Wait::Stopping;
+  if (ticket) wait = queue_->waitStarted(ticket, deadline);
+  if (wait == DeviceQueue::Wait::Started) {
+    queue_->waitDone(ticket);
+    return std::nullopt;
+  }
+  if (wait == DeviceQueue::Wait::Expired)
+    return refuse(request, origin, "prazo de " + config_.prazoTexto + " s esgotado à espera do equipamento",
+                  "prazo");
+  return refuse(request, origin, "o hub está a encerrar", "encerramento");
+}
+
+HubReply Hub::refuse(const HubRequest& request, const RequestOrigin& origin, const std::string& erro,
+                     const char* outcome) {
+  JournalEntry entry = entryFor(*request.function, request, origin);
+  entry.erro = erro;
+  if (!journal_->refuse(entry)) logMessage("diário: " + journal_->lastError());
+  metrics_.countExchange(request.function->name, outcome);
+  return errorReply(503, erro);
+}
+
+void Hub::exchange(const HubFunction& function, const HubRequest& request, const RequestOrigin& origin,
+                   Exchange& out) {
+  if (!link_->up() && !link_->connect()) {
+    out.delivery = Delivery::Unreachable;
+    return;
+  }
+  out.entry = entryFor(function, request, origin);
+  // Nothing reaches the device before the request is on disk, unless
+  // carrying it out twice is harmless: a query is journalled once, with its
+  // outcome, after the exchange (one synchronous commit instead of two).
+  const bool recordAfter = function.repeatable;
+  if (recordAfter) {
+    out.entry.sessao = journal_->drawSession(request.caixa);
+  } else if (!journal_->begin(out.entry)) {
+    out.journalFailed = true;
+    logMessage("diário: " + journal_->lastError());
+    return;
+  }
+  out.ran = true;
+  const auto started = Clock::now();
+  out.line = takeResult(function.call(out.entry.sessao, codigo_.c_str(), request.values));
+  metrics_.observeLatency(std::chrono::duration<double>(Clock::now() - started).count());
+  out.delivery = judgeExchange(out.line, *link_);
+  if (out.delivery == Delivery::Unreachable) logMessage("equipamento inacessível após " + std::string(function.name));
+  out.entry.erro = out.line.empty() ? (out.delivery == Delivery::Unreachable ? kUnreachable : invalidResultReason())
+                                    : "";
+  out.entry.estado = out.line.empty() ? estado::kSemResposta : estado::kRespondida;
+  if (!out.line.empty()) out.entry.resposta = out.line;
+  const bool kept = recordAfter ? journal_->record(out.entry)
+                                : journal_->finish(out.entry.row, out.entry.estado, out.entry.resposta, out.entry.erro);
+  if (!kept)
+    logMessage("diário: a resposta da sessão " + std::to_string(out.entry.sessao) +
+               " não foi gravada: " + journal_->lastError());
+  metrics_.countExchange(function.name, outcomeLabel(out.delivery));
+  afterAnswer(function, request, out.line);
+}
+
+void Hub::afterAnswer(const HubFunction& function, const HubRequest& request, const std::string& line) {
+  if (std::string(function.path) != "trocarcodigodeativacao" || answerField(line, 1) != kCodigoTrocado)
+    return;
+  // The device now knows only the new code: the hub must keep it even if
+  // the file cannot be written.
+  codigo_ = request.values[0];
+  std::string error;
+  if (configPath_.empty()) return;
+  if (rewriteActivationCode(configPath_, codigo_, &error))
+    logMessage("novo código de ativação gravado em " + configPath_);
+  else
+    logMessage("ATENÇÃO: o código de ativação mudou no equipamento mas não foi gravado: " + error +
+               "; corrija codigo_ativacao em " + configPath_ + " antes de reiniciar");
+}
+
+HubReply Hub::execute(const HubRequest& request, const RequestOrigin& origin, Clock::time_point deadline) {
+  Exchange out;
+  if (auto refused = queued(request, origin, deadline, [&] { exchange(*request.function, request, origin, out); }))
+    return *refused;
+  if (out.journalFailed) return errorReply(500, "diário indisponível: a requisição não foi enviada");
+  if (!out.ran) return refuse(request, origin, kUnreachable, "inacessivel");
+  return answerReply(statusFor(out.delivery), request.function->name, out.line, out.entry.sessao,
+                     out.entry.erro);
+}
+
+HubReply Hub::recover(const JournalEntry& original, const HubRequest& request, const RequestOrigin& origin,
+                      Clock::time_point deadline) {
+  // The query is journalled under the checkout, without the id.
+  const HubFunction& function = consultarNumeroSessaoFunction();
+  HubRequest consult;
+  consult.function = &function;
+  consult.caixa = request.caixa;
+  consult.values = {std::to_string(original.sessao)};
+  Exchange out;
+  if (auto refused = queued(request, origin, deadline, [&] { exchange(function, consult, origin, out); }))
+    return *refused;
+  if (out.journalFailed) return errorReply(500, "diário indisponível");
+  const std::string unknown = "a resposta da sessão " + std::to_string(original.sessao) +
+                              " não pôde ser obtida do equipamento; tente de novo";
+  if (!out.ran || out.line.empty()) return errorReply(503, unknown);
+
+  // The device answers with the session's own stored line when it has one,
+  // else with an answer to the query itself.
+  if (std::atoi(answerField(out.line, 0).c_str()) == original.sessao) {
+    journal_->finish(original.row, estado::kRespondida, out.line, "");
+    metrics_.countExchange(original.funcao, "recuperada");
+    return answerReply(200, original.funcao, out.line, original.sessao, "");
+  }
+  if (answerField(out.line, 1) == kSessaoInexistente) {
+    const std::string erro = "a requisição não chegou ao equipamento (sessão " +
+                             std::to_string(original.sessao) +
+                             " desconhecida); envie-a de novo com outro id_requisicao";
+    journal_->finish(original.row, estado::kRespondida, std::string(), erro);
+    metrics_.countExchange(original.funcao, "nao_recebida");
+    return answerReply(200, original.funcao, "", original.sessao, erro);
+  }
+  return errorReply(503, unknown);
+}
+
+HubReply Hub::health() const {
+  HubReply reply;
+  const bool up = link_ && link_->up();
+  reply.status = up ? 200 : 503;
+  reply.body = {{"equipamento", up ? "conectado" : "desconectado"},
+                {"porta", link_ && !link_->port().empty() ? link_->port() : "descoberta USB"},
+                {"fila", queue_ ? queue_->length() : 0}};
+  return reply;
+}
+
+std::string Hub::metricsText() const {
+  return metrics_.render(queue_ ? queue_->length() : 0, link_ && link_->up());
+}
+
+}  // namespace tivaxhub

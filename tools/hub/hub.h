@@ -1,0 +1,116 @@
+// SPDX-License-Identifier: MIT
+// The hub proper, apart from HTTP: it holds the activation code and the
+// device link, draws session numbers, journals every request and answer,
+// and answers a repeated request id from the journal instead of carrying
+// the request out twice.
+#ifndef TIVAX_HUB_HUB_H
+#define TIVAX_HUB_HUB_H
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <utility>
+
+#include "config.h"
+#include "device_link.h"
+#include "device_queue.h"
+#include "fields.h"
+#include "journal.h"
+#include "metrics.h"
+
+namespace tivaxemu {
+class Emulator;
+}
+
+namespace tivaxhub {
+
+struct HubReply {
+  int status = 200;
+  nlohmann::ordered_json body;
+};
+
+// Where a request came from, for the journal.
+struct RequestOrigin {
+  std::string cliente;
+  std::int64_t tamanho = 0;
+};
+
+class Hub {
+ public:
+  // A new activation code is written back to `configPath` ("": kept in
+  // memory only).
+  Hub(HubConfig config, std::string configPath);
+  ~Hub();
+  Hub(const Hub&) = delete;
+  Hub& operator=(const Hub&) = delete;
+
+  // Opens the journal, starts the emulator when asked, connects the device
+  // and starts serving the queue. False, with the reason in *error, when
+  // the hub cannot run; a device that cannot be reached is not one: the hub
+  // keeps trying to reconnect.
+  bool start(bool emulator, std::string* error);
+  // Withdraws what waits in the queue and lets the exchange under way end;
+  // later calls are refused. Idempotent.
+  void stopQueue();
+  // stopQueue(), then closes the link and stops the emulator.
+  void stop();
+
+  HubReply call(const HubRequest& request, const RequestOrigin& origin);
+  HubReply health() const;
+  std::string metricsText() const;
+
+  const HubConfig& config() const { return config_; }
+  Metrics& metrics() { return metrics_; }
+  // The emulator when started with it (tests), else null.
+  tivaxemu::Emulator* emulator() { return emulator_.get(); }
+
+ private:
+  struct Pending;
+  struct Exchange;
+
+  HubReply execute(const HubRequest& request, const RequestOrigin& origin,
+                   DeviceQueue::Clock::time_point deadline);
+  HubReply recover(const JournalEntry& original, const HubRequest& request,
+                   const RequestOrigin& origin, DeviceQueue::Clock::time_point deadline);
+  // Runs `work` on the device's worker; a reply when it never ran.
+  std::optional<HubReply> queued(const HubRequest& request, const RequestOrigin& origin,
+                                 DeviceQueue::Clock::time_point deadline,
+                                 const std::function<void()>& work);
+  HubReply awaitPending(const std::shared_ptr<Pending>& pending, const HubRequest& request,
+                        DeviceQueue::Clock::time_point deadline);
+  // On the worker: one journalled exchange.
+  void exchange(const HubFunction& function, const HubRequest& request, const RequestOrigin& origin,
+                Exchange& out);
+  HubReply refuse(const HubRequest& request, const RequestOrigin& origin, const std::string& erro,
+                  const char* outcome);
+  void afterAnswer(const HubFunction& function, const HubRequest& request, const std::string& line);
+  void upkeep();
+
+  HubConfig config_;
+  std::string configPath_;
+  std::string codigo_;  // used and changed on the worker only
+  std::unique_ptr<tivaxemu::Emulator> emulator_;
+  std::unique_ptr<DeviceLink> link_;
+  std::unique_ptr<Journal> journal_;
+  std::unique_ptr<DeviceQueue> queue_;
+  Metrics metrics_;
+  std::int64_t lastRotation_ = 0;
+
+  std::mutex pendingMutex_;
+  std::condition_variable pendingDone_;
+  std::map<std::pair<int, std::string>, std::shared_ptr<Pending>> pending_;
+};
+
+// Field `index` (0-based) of an answer line ("" past the last).
+std::string answerField(const std::string& line, size_t index);
+
+// A reply whose text members may hold any bytes: invalid UTF-8 is replaced,
+// never thrown over.
+std::string jsonText(const nlohmann::ordered_json& value);
+
+}  // namespace tivaxhub
+
+#endif

@@ -1,0 +1,314 @@
+// SPDX-License-Identifier: MIT
+#include "journal.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <random>
+
+namespace tivaxhub {
+
+namespace {
+
+const int kSessionsPerCheckout = 999;
+
+// One prepared statement, finalised on every path.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) {
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+  }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  bool ok() const { return stmt_ != nullptr; }
+  Statement& bind(int i, std::int64_t v) {
+    if (stmt_) sqlite3_bind_int64(stmt_, i, v);
+    return *this;
+  }
+  Statement& bind(int i, const std::string& v) {
+    if (stmt_) sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& bindOptional(int i, const std::optional<std::string>& v) {
+    if (!v) {
+      if (stmt_) sqlite3_bind_null(stmt_, i);
+      return *this;
+    }
+    return bind(i, *v);
+  }
+  Statement& bindNullIfEmpty(int i, const std::string& v) {
+    return bindOptional(i, v.empty() ? std::nullopt : std::optional<std::string>(v));
+  }
+  // SQLITE_ROW, SQLITE_DONE or an error.
+  int step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+  std::int64_t integer(int column) { return sqlite3_column_int64(stmt_, column); }
+  bool isNull(int column) { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+  std::string text(int column) {
+    const unsigned char* data = sqlite3_column_text(stmt_, column);
+    return data ? std::string(reinterpret_cast<const char*>(data),
+                              static_cast<size_t>(sqlite3_column_bytes(stmt_, column)))
+                : std::string();
+  }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+const char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS diario ("
+    " linha INTEGER PRIMARY KEY,"
+    " instante INTEGER NOT NULL,"
+    " caixa INTEGER NOT NULL,"
+    " funcao TEXT NOT NULL,"
+    " sessao INTEGER,"
+    " cliente TEXT NOT NULL,"
+    " tamanho INTEGER NOT NULL,"
+    " id_requisicao TEXT,"
+    " estado TEXT NOT NULL,"
+    " resposta TEXT,"
+    " erro TEXT,"
+    " respondida_em INTEGER);"
+    "CREATE INDEX IF NOT EXISTS diario_id ON diario (caixa, id_requisicao)"
+    " WHERE id_requisicao IS NOT NULL;"
+    "CREATE INDEX IF NOT EXISTS diario_instante ON diario (instante);"
+    // Kept apart from the entries so that rotation never loses a
+    // checkout's place in its range of session numbers.
+    "CREATE TABLE IF NOT EXISTS sessoes (caixa INTEGER PRIMARY KEY, ultima INTEGER NOT NULL);";
+
+const char kColumns[] =
+    "SELECT linha, instante, caixa, funcao, sessao, cliente, tamanho, id_requisicao, estado,"
+    " resposta, erro, respondida_em FROM diario ";
+
+JournalEntry readEntry(Statement& s) {
+  JournalEntry e;
+  e.row = s.integer(0);
+  e.instante = s.integer(1);
+  e.caixa = static_cast<int>(s.integer(2));
+  e.funcao = s.text(3);
+  e.sessao = static_cast<int>(s.integer(4));
+  e.cliente = s.text(5);
+  e.tamanho = s.integer(6);
+  e.idRequisicao = s.text(7);
+  e.estado = s.text(8);
+  if (!s.isNull(9)) e.resposta = s.text(9);
+  e.erro = s.text(10);
+  e.respondidaEm = s.integer(11);
+  return e;
+}
+
+}  // namespace
+
+std::int64_t nowMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+int nextSession(int caixa, int last, unsigned start) {
+  const int base = caixa * 1000;
+  const int offset = last - base;
+  if (offset < 1 || offset > kSessionsPerCheckout)
+    return base + 1 + static_cast<int>(start % kSessionsPerCheckout);
+  return base + offset % kSessionsPerCheckout + 1;
+}
+
+std::unique_ptr<Journal> Journal::open(const std::string& path, std::string* error, bool readOnly) {
+  sqlite3* db = nullptr;
+  const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+  if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+    *error = "não foi possível abrir o diário " + path + ": " + (db ? sqlite3_errmsg(db) : "sem memória");
+    sqlite3_close(db);
+    return nullptr;
+  }
+  std::unique_ptr<Journal> journal(new Journal(db));
+  sqlite3_busy_timeout(db, 5000);
+  if (readOnly) return journal;
+  // auto_vacuum only takes effect before the first table exists; it lets
+  // rotation give the space of removed entries back to the file system.
+  const bool ready = journal->exec("PRAGMA auto_vacuum = INCREMENTAL") &&
+                     journal->exec("PRAGMA journal_mode = WAL") &&
+                     journal->exec("PRAGMA synchronous = FULL") && journal->exec(kSchema);
+  if (!ready) {
+    *error = "não foi possível preparar o diário " + path + ": " + journal->error_;
+    return nullptr;
+  }
+  return journal;
+}
+
+Journal::Journal(sqlite3* db) : db_(db) {}
+
+Journal::~Journal() { sqlite3_close(db_); }
+
+bool Journal::exec(const char* sql) {
+  char* message = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+  error_ = message ? message : sqlite3_errmsg(db_);
+  sqlite3_free(message);
+  return false;
+}
+
+int Journal::drawLocked(int caixa) {
+  auto last = drawn_.find(caixa);
+  if (last == drawn_.end()) {
+    Statement s(db_, "SELECT ultima FROM sessoes WHERE caixa = ?");
+    s.bind(1, caixa);
+    int recorded = 0;
+    if (s.step() == SQLITE_ROW) recorded = static_cast<int>(s.integer(0));
+    // The number after the last recorded one may have gone to the device
+    // unrecorded (a query, just before the hub stopped): it is skipped. A
+    // checkout without history starts anywhere in its range, so that a
+    // journal lost and begun anew is unlikely to replay recent numbers.
+    std::random_device entropy;
+    last = drawn_.emplace(caixa, recorded ? nextSession(caixa, recorded) : nextSession(caixa, 0, entropy()))
+               .first;
+    if (!recorded) return last->second;
+  }
+  last->second = nextSession(caixa, last->second);
+  return last->second;
+}
+
+bool Journal::keepSessionLocked(int caixa, int sessao) {
+  Statement keep(db_, "INSERT OR REPLACE INTO sessoes (caixa, ultima) VALUES (?, ?)");
+  keep.bind(1, caixa).bind(2, sessao);
+  return keep.step() == SQLITE_DONE;
+}
+
+int Journal::drawSession(int caixa) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return drawLocked(caixa);
+}
+
+bool Journal::insertLocked(JournalEntry& entry) {
+  Statement insert(db_,
+                   "INSERT INTO diario (instante, caixa, funcao, sessao, cliente, tamanho,"
+                   " id_requisicao, estado, resposta, erro, respondida_em)"
+                   " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  insert.bind(1, entry.instante)
+      .bind(2, entry.caixa)
+      .bind(3, entry.funcao)
+      .bindOptional(4, entry.sessao ? std::optional<std::string>(std::to_string(entry.sessao)) : std::nullopt)
+      .bind(5, entry.cliente)
+      .bind(6, entry.tamanho)
+      .bindNullIfEmpty(7, entry.idRequisicao)
+      .bind(8, entry.estado)
+      .bindOptional(9, entry.resposta)
+      .bindNullIfEmpty(10, entry.erro);
+  if (entry.estado == estado::kEnviada)
+    insert.bindOptional(11, std::nullopt);
+  else
+    insert.bind(11, nowMilliseconds());
+  if (insert.step() != SQLITE_DONE) {
+    error_ = sqlite3_errmsg(db_);
+    return false;
+  }
+  entry.row = sqlite3_last_insert_rowid(db_);
+  return true;
+}
+
+// The entry and its checkout's session number, in one commit.
+bool Journal::insertWithSessionLocked(JournalEntry& entry) {
+  if (!exec("BEGIN IMMEDIATE")) return false;
+  if (!keepSessionLocked(entry.caixa, entry.sessao) || !insertLocked(entry) || !exec("COMMIT")) {
+    if (error_.empty()) error_ = sqlite3_errmsg(db_);
+    exec("ROLLBACK");
+    return false;
+  }
+  return true;
+}
+
+bool Journal::begin(JournalEntry& entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  entry.sessao = drawLocked(entry.caixa);
+  entry.estado = estado::kEnviada;
+  entry.resposta.reset();
+  entry.erro.clear();
+  return insertWithSessionLocked(entry);
+}
+
+bool Journal::record(JournalEntry& entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return insertWithSessionLocked(entry);
+}
+
+bool Journal::refuse(JournalEntry& entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  entry.sessao = 0;
+  entry.estado = estado::kRecusada;
+  return insertLocked(entry);
+}
+
+bool Journal::finish(std::int64_t row, const std::string& state,
+                     const std::optional<std::string>& resposta, const std::string& erro) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement update(db_,
+                   "UPDATE diario SET estado = ?, resposta = ?, erro = ?, respondida_em = ?"
+                   " WHERE linha = ?");
+  update.bind(1, state).bindOptional(2, resposta).bindNullIfEmpty(3, erro).bind(4, nowMilliseconds()).bind(5, row);
+  if (update.step() != SQLITE_DONE) {
+    error_ = sqlite3_errmsg(db_);
+    return false;
+  }
+  return true;
+}
+
+std::optional<JournalEntry> Journal::find(int caixa, const std::string& idRequisicao) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement s(db_, (std::string(kColumns) +
+                    "WHERE caixa = ? AND id_requisicao = ? AND estado <> 'recusada'"
+                    " ORDER BY linha DESC LIMIT 1")
+                       .c_str());
+  s.bind(1, caixa).bind(2, idRequisicao);
+  if (s.step() != SQLITE_ROW) return std::nullopt;
+  return readEntry(s);
+}
+
+std::vector<JournalEntry> Journal::recent(std::size_t limit) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<JournalEntry> entries;
+  Statement s(db_, (std::string(kColumns) + "ORDER BY linha DESC LIMIT ?").c_str());
+  s.bind(1, static_cast<std::int64_t>(limit));
+  while (s.step() == SQLITE_ROW) entries.push_back(readEntry(s));
+  return entries;
+}
+
+int Journal::lastSession(int caixa) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement s(db_, "SELECT ultima FROM sessoes WHERE caixa = ?");
+  s.bind(1, caixa);
+  return s.step() == SQLITE_ROW ? static_cast<int>(s.integer(0)) : 0;
+}
+
+std::int64_t Journal::fileBytes() {
+  Statement pages(db_, "PRAGMA page_count");
+  Statement size(db_, "PRAGMA page_size");
+  if (pages.step() != SQLITE_ROW || size.step() != SQLITE_ROW) return 0;
+  return pages.integer(0) * size.integer(0);
+}
+
+std::int64_t Journal::rotate(int days, std::int64_t maxBytes, std::int64_t nowMs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::int64_t removed = 0;
+  if (days > 0) {
+    Statement s(db_, "DELETE FROM diario WHERE instante < ?");
+    s.bind(1, nowMs - static_cast<std::int64_t>(days) * 86400000);
+    if (s.step() == SQLITE_DONE) removed += sqlite3_changes(db_);
+  }
+  exec("PRAGMA incremental_vacuum");
+  // A tenth of what is left goes at each turn until the file fits.
+  while (maxBytes > 0 && fileBytes() > maxBytes) {
+    Statement count(db_, "SELECT count(*) FROM diario");
+    const std::int64_t rows = count.step() == SQLITE_ROW ? count.integer(0) : 0;
+    if (rows == 0) break;
+    Statement s(db_, "DELETE FROM diario WHERE linha IN (SELECT linha FROM diario ORDER BY linha LIMIT ?)");
+    s.bind(1, rows / 10 > 0 ? rows / 10 : 1);
+    if (s.step() != SQLITE_DONE) break;
+    removed += sqlite3_changes(db_);
+    exec("PRAGMA incremental_vacuum");
+  }
+  if (removed > 0) exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  return removed;
+}
+
+}  // namespace tivaxhub
