@@ -106,6 +106,13 @@ TIVAX_API int DispositivoConectado(void);
  * accepted and ignored. */
 TIVAX_API void DesalocarString(char *s);
 
+/* Why the calling thread's last call into the library failed; see
+ * "Reasons" above. Never NULL; "" after a valid answer (a 06010 refusal
+ * line included). The text belongs to the library and stays valid until
+ * the thread's next call to a library function other than DesalocarString
+ * and TivaxlibUltimoErro. Since version 1.1 (symbol version TIVAX_1.1). */
+TIVAX_API const char *TivaxlibUltimoErro(void);
+
 /* ---- SAT functions --------------------------------------------------- *
  * numeroSessao: a session number chosen by the application, echoed by the
  * device in its answer. All const char* arguments must be zero-terminated;

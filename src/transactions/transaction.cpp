@@ -9,6 +9,37 @@ bool validateSameSession(const Messages::ReceiveMessageBase& response,
          !response.mensagem.empty();
 }
 
+namespace {
+
+using Log::Reason;
+using Log::ReasonKind;
+
+Reason explainCodeAndMessage(const Messages::ReceiveMessageBase& response) {
+  if (response.EEEEE == 0) return Reason(ReasonKind::NoResult).saying("o código de retorno é 0");
+  if (response.mensagem.empty()) return Reason(ReasonKind::NoResult).saying("a mensagem está vazia");
+  return Reason();
+}
+
+}  // namespace
+
+Reason explainSameSession(const Messages::ReceiveMessageBase& response,
+                          const Messages::SendMessageBase& request) {
+  if (validateSameSession(response, request)) return Reason();
+  if (response.decodeFailure().kind != ReasonKind::None) return response.decodeFailure();
+  if (response.numeroSessao != request.numeroSessao)
+    return Reason(ReasonKind::OtherSession).counting(response.numeroSessao, request.numeroSessao);
+  return explainCodeAndMessage(response);
+}
+
+Reason explainAnySession(const Messages::ReceiveMessageBase& response,
+                         const Messages::SendMessageBase& request) {
+  if (validateAnySession(response, request)) return Reason();
+  if (response.decodeFailure().kind != ReasonKind::None) return response.decodeFailure();
+  if (response.numeroSessao != request.numeroSessao)
+    return Reason(ReasonKind::NoResult).saying("a resposta guardada de outra sessão está vazia");
+  return explainCodeAndMessage(response);
+}
+
 bool validateAnySession(const Messages::ReceiveMessageBase& response,
                         const Messages::SendMessageBase& request) {
   if (response.numeroSessao != request.numeroSessao) return !response.mensagem.empty();

@@ -4,9 +4,9 @@
 #include <string>
 
 namespace Tivaxlib {
-namespace Usb {
+namespace Log {
 
 std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-}  // namespace Usb
+}  // namespace Log
 }  // namespace Tivaxlib
