@@ -129,6 +129,9 @@ int guardedInt(const char* function, int failure, Body body) noexcept {
   return result;
 }
 
+// The link opened, but the terminal refused the settings it needs.
+bool settingsRefused() { return Tivaxlib::Log::notedReason().kind == ReasonKind::SettingsRefused; }
+
 struct Argument {
   const char* name;
   const char* value;
@@ -262,7 +265,7 @@ TIVAX_API int TivaxlibInit(void) {
       g_initialised = false;
       Tivaxlib::Log::noteReason(Reason(ReasonKind::Internal).saying(error.what()));
     }
-    failed = !g_initialised;
+    failed = !g_initialised || settingsRefused();
     return g_initialised ? 1 : 0;
   });
 }
@@ -284,10 +287,12 @@ TIVAX_API int ConfigurarPortaSerial(const char* porta) {
     const std::string port = porta;
     if (port.empty()) {
       Tivaxlib::Log::noteReason(
-          Reason(ReasonKind::InvalidArgument).on("porta").saying("está vazio"));
+          Reason(ReasonKind::InvalidArgument).on("porta").saying("é um texto vazio"));
       return 0;
     }
-    failed = !Tivax::instance().setComPort(port);
+    // A port whose settings were refused is open, but says why it will
+    // not work.
+    failed = !Tivax::instance().setComPort(port) || settingsRefused();
     return 1;
   });
 }

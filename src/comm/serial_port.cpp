@@ -80,11 +80,14 @@ bool couldBeTerminal(int fd) {
 
 // A settings failure: reported on standard error as the link always did,
 // and kept as the reason a call that then fails on this port gives.
-void settingsFailed(const std::string& diagnostic, const std::string& path, const char* what,
-                    int err) {
+void settingsFailed(serial_port& port, const std::string& diagnostic, const char* what, int err) {
+  if (Log::tracing())
+    Log::trace("settings", Log::formatText("%s: refused: %s (%s)", port.path.c_str(), what,
+                                           std::strerror(err)));
   Log::diagnostic(diagnostic);
-  Log::noteReason(
-      Log::Reason(Log::ReasonKind::SettingsRefused).on(path).saying(what).withError(err));
+  port.settingsFailure =
+      Log::Reason(Log::ReasonKind::SettingsRefused).on(port.path).saying(what).withError(err);
+  Log::noteReason(port.settingsFailure);
 }
 
 // Never destroyed: a channel closed during process exit must still find it.
@@ -109,6 +112,7 @@ serial_port::~serial_port() { closePort(); }
 bool serial_port::portOpen() {
   // A descriptor still open here would otherwise be lost.
   closePort();
+  settingsFailure = Log::Reason();
   errno = 0;
   fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_SYNC | O_CLOEXEC);
   int openErrno = errno;
@@ -135,6 +139,8 @@ bool serial_port::portOpen() {
     if (Log::tracing()) Log::trace("open", Log::formatText("%s: open", path.c_str()));
     return true;
   }
+  if (Log::tracing())
+    Log::trace("open", Log::formatText("%s: failed: %s", path.c_str(), std::strerror(openErrno)));
   Log::diagnostic(Log::formatText("SerialPort::portOpen: Unable to open device %s (%s)\n",
                                   path.c_str(), std::strerror(openErrno)));
   Log::noteReason(Log::Reason(Log::ReasonKind::OpenFailed).on(path).withError(openErrno));
@@ -155,9 +161,10 @@ void serial_port::setParameters() {
   termios raw{};
   if (tcgetattr(fd, &raw) != 0) {
     const int err = errno;
-    settingsFailed(Log::formatText("SerialPort::setParameters: Failed to read port settings %s (%s)\n",
+    settingsFailed(*this,
+                   Log::formatText("SerialPort::setParameters: Failed to read port settings %s (%s)\n",
                                    path.c_str(), std::strerror(err)),
-                   path, "as configurações do terminal não puderam ser lidas", err);
+                   "as configurações do terminal não puderam ser lidas", err);
     return;
   }
   const char* speed = "4000000";
@@ -165,9 +172,10 @@ void serial_port::setParameters() {
     speed = "115200";
     if (cfsetspeed(&raw, B115200) != 0) {
       const int err = errno;
-      settingsFailed(Log::formatText("SerialPort::setParameters: Failed to set baud rate %s (%s)\n",
+      settingsFailed(*this,
+                     Log::formatText("SerialPort::setParameters: Failed to set baud rate %s (%s)\n",
                                      path.c_str(), std::strerror(err)),
-                     path, "nem 4000000 nem 115200 bit/s foram aceitos", err);
+                     "nem 4000000 nem 115200 bit/s foram aceitos", err);
       return;
     }
   }
@@ -184,9 +192,10 @@ void serial_port::setParameters() {
   if (tcsetattr(fd, TCSANOW, &raw) != 0) {
     const int err = errno;
     settingsFailed(
+        *this,
         Log::formatText("SerialPort::setParameters: Failed to set parameters %s\nerrorno: %d,  (%s)\n",
                         path.c_str(), err, std::strerror(err)),
-        path, "as configurações do terminal não puderam ser aplicadas", err);
+        "as configurações do terminal não puderam ser aplicadas", err);
     return;
   }
   pause_ms(kQuietPauseMs);

@@ -12,6 +12,7 @@
 
 #include "comm/exchange_outcome.h"
 #include "comm/waits.h"
+#include "log/reason.h"
 
 namespace Tivaxlib {
 namespace Comm {
@@ -69,6 +70,10 @@ class serial_port {
   int fd = -1;
   std::string path;
   termios tio{};
+  // Why the settings of the last open were refused (kind None when they
+  // were applied): the port stays open all the same, and an exchange that
+  // then fails on it gives this as its reason.
+  Log::Reason settingsFailure;
 };
 
 // A pause of the link's (between failed reads, before a send) that a

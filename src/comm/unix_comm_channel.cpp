@@ -372,9 +372,16 @@ ExchangeOutcome UnixCommChannel::exchange(ICommSendMessage& request,
   try {
     if (const Failure stopped = takeTurn(*port)) return *stopped;
     const Turn turn(*port);
-    if (const Failure stopped = sendLine(*port, request)) return *stopped;
+    const Failure stopped = sendLine(*port, request);
     // The answer's deadline runs from the end of the send.
-    return readAnswer(*port, response, Deadline::in(answerTimeout()));
+    const ExchangeOutcome outcome =
+        stopped ? *stopped : readAnswer(*port, response, Deadline::in(answerTimeout()));
+    // A port whose settings were refused at open is the likely cause of an
+    // exchange that then fails on it.
+    if (outcome != ExchangeOutcome::Answered && outcome != ExchangeOutcome::Cancelled &&
+        port->settingsFailure.kind != ReasonKind::None)
+      Log::noteReason(port->settingsFailure);
+    return outcome;
   } catch (...) {
     Log::noteReason(Reason(ReasonKind::Internal)
                         .saying("memória insuficiente, ou uma mensagem falhou ao dar o pedido "

@@ -205,7 +205,9 @@ ReasonKind kindOf(Comm::ExchangeOutcome outcome) {
 // that notes nothing (or something else) leaves only the outcome to go by.
 Reason exchangeReason(Comm::ExchangeOutcome outcome, const std::string& port) {
   const ReasonKind kind = kindOf(outcome);
-  if (Log::notedReason().kind == kind) return Log::notedReason();
+  const ReasonKind noted = Log::notedReason().kind;
+  // Settings refused at open stand for whatever then failed on the port.
+  if (noted == kind || noted == ReasonKind::SettingsRefused) return Log::notedReason();
   Reason reason = Reason(kind).on(port).withError(EIO);
   if (kind == ReasonKind::Cancelled) reason.saying(Comm::cancellingSetup());
   if (kind == ReasonKind::Internal) reason.saying("a troca com o equipamento falhou");
@@ -363,10 +365,11 @@ CallResult Tivax::run(const Req& req, Ret& ret, std::string& raw, Refuse refuse)
   // exchange.
   if (!channel || !channel->isChannelOpened()) {
     result.reconnected = true;
-    Log::noteReconnected();
     if (Log::tracing()) Log::trace("reconnect", "the link is closed: opening it for this call");
     result.outcome = restartLocked();
     if (result.outcome != CallOutcome::Answered) return result;
+    // Said only of a link that did open: a failed open is its own reason.
+    Log::noteReconnected();
   }
   reset(ret);
   bool refused = false;

@@ -58,7 +58,10 @@ void configure(const char* target) {
   int fd = STDERR_FILENO;
   const bool toStderr = std::strcmp(target, "stderr") == 0;
   if (!toStderr) {
-    fd = open(target, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+    // Non-blocking: a FIFO without a reader would otherwise hold the call
+    // in open(), and a full one in write(); a line that finds no room is
+    // lost instead. Files are not affected.
+    fd = open(target, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
     if (fd < 0) {
       const int err = errno;
       std::fprintf(stderr, "SerialPort::log: Unable to open %s=%s (%s)\n", kLogVariable, target,

@@ -6,7 +6,7 @@
 //
 // Each event is one line, written with one write call so that threads and
 // processes sharing the file never interleave within a line:
-//   2026-12-09 10:15:02.517 [4121:4121] send: ConsultarSAT session=000042 bytes=10 line="4|000042"
+//   2026-12-09 10:15:02.517 [4121:4121] send: ConsultarSAT session=000042 line="4|000042" bytes=9
 // Secrets never reach it: the request messages write activation codes as
 // ********, and shorten bulky fields (see shortened()). A log that cannot
 // be written is given up on quietly; no call's result depends on it.
