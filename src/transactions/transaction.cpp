@@ -26,8 +26,13 @@ Reason explainSameSession(const Messages::ReceiveMessageBase& response,
                           const Messages::SendMessageBase& request) {
   if (validateSameSession(response, request)) return Reason();
   if (response.decodeFailure().kind != ReasonKind::None) return response.decodeFailure();
-  if (response.numeroSessao != request.numeroSessao)
-    return Reason(ReasonKind::OtherSession).counting(response.numeroSessao, request.numeroSessao);
+  if (response.numeroSessao != request.numeroSessao) {
+    // Nothing decoded but lines passed over: those were the only answer.
+    const int32_t answered = response.answerPending() && response.passedOverLines() > 0
+                                 ? response.passedOverSession()
+                                 : response.numeroSessao;
+    return Reason(ReasonKind::OtherSession).counting(answered, request.numeroSessao);
+  }
   return explainCodeAndMessage(response);
 }
 
