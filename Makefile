@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 # What `make install` put in place, for `make uninstall`.
 INSTALLED = $(BUILD)/installed-files.txt
-DEMO_TARGETS = tivax tivax-emulator tivax-cli tivax-demo
+DEMO_TARGETS = tivax tivax-emulator tivax-cli tivax-demo tivax-hub
 
 .PHONY: all deps configure build test check-all demo install uninstall packages deb clean
 
@@ -35,7 +35,8 @@ check-all: build
 	tools/check-all.sh $(BUILD)
 
 # A whole session through the library against the bundled emulator, then
-# the same device reached from the command-line tool. Builds only what it
+# the same device reached from the command-line tool, then a checkout
+# registering a sale through tivax-hub. Builds only what it
 # runs; a tree configured before (by `make test`) is used as it is.
 demo:
 	@tools/install-deps.sh demo
@@ -47,6 +48,7 @@ demo:
 	$(BUILD)/tools/demo/tivax-demo examples/vendas/venda-minima.xml
 	$(BUILD)/tools/cli/tivax --emulador consultar-status --codigo 12345678 --campos
 	$(BUILD)/tools/cli/tivax --emulador enviar-venda --codigo 12345678 --arquivo examples/vendas/venda-completa.xml --json
+	tools/hub/demo.sh $(BUILD)/tools/hub/tivax-hub examples/vendas/venda-minima.xml
 
 # Installs under PREFIX (configured into the tree: give the same PREFIX to
 # `make uninstall`). Under /usr or /usr/local, as root, ldconfig is run so

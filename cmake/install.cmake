@@ -11,6 +11,9 @@
 #   python       python3-tivax    the Python module, for the package only: a
 #                                 plain `cmake --install` leaves it out (pip
 #                                 installs it anywhere else)
+#   hub          tivax-hub        the HTTP service that shares one device
+#                                 among checkouts, its systemd unit, manual
+#                                 page and example configuration
 # Every component also gets /usr/share/doc/<package>/{copyright,changelog.gz}.
 # A new component is one more name in TIVAX_COMPONENTS with its package name
 # in TIVAX_PACKAGE_<component>, its install rules, and its package in
@@ -19,11 +22,12 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(TIVAX_COMPONENTS runtime development tools python)
+set(TIVAX_COMPONENTS runtime development tools python hub)
 set(TIVAX_PACKAGE_runtime libtivax${PROJECT_VERSION_MAJOR})
 set(TIVAX_PACKAGE_development libtivax-dev)
 set(TIVAX_PACKAGE_tools tivax-tools)
 set(TIVAX_PACKAGE_python python3-tivax)
+set(TIVAX_PACKAGE_hub tivax-hub)
 # Components that only the packages carry.
 set(TIVAX_PACKAGE_ONLY_COMPONENTS python)
 
@@ -36,6 +40,10 @@ set(TIVAX_UDEV_RULES_DIR lib/udev/rules.d CACHE STRING
     "Where the udev rule goes, relative to the prefix")
 set(TIVAX_BASH_COMPLETION_DIR ${CMAKE_INSTALL_DATADIR}/bash-completion/completions CACHE STRING
     "Where the bash completion of tivax goes, relative to the prefix")
+# systemd reads units from <prefix>/lib/systemd/system; Debian's packages
+# put them in /lib/systemd/system (tools/build-packages.sh says so).
+set(TIVAX_SYSTEMD_UNIT_DIR lib/systemd/system CACHE STRING
+    "Where the tivax-hub unit goes, relative to the prefix or absolute")
 set(TIVAX_PYTHON_INSTALL_DIR lib/python3/dist-packages CACHE STRING
     "Where the python3-tivax package puts the tivax module, relative to the prefix")
 
@@ -135,19 +143,33 @@ install(FILES ${PROJECT_SOURCE_DIR}/tools/cli/tivax-completion.bash
 
 # The programs are defined under tools/, which is read after this file; their
 # install rules are added once the whole tree has been read.
+set(TIVAX_PROGRAM_tivax-cli tools)
+set(TIVAX_PROGRAM_tivax-emulator tools)
+set(TIVAX_PROGRAM_tivax-hub hub)
 function(tivax_install_programs)
-  foreach(program tivax-cli tivax-emulator)
+  foreach(program tivax-cli tivax-emulator tivax-hub)
     if(TARGET ${program})
       # The tools find the library beside them wherever the tree is installed.
       set_target_properties(${program} PROPERTIES
         INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
-      install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+      install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+              COMPONENT ${TIVAX_PROGRAM_${program}})
     else()
-      message(WARNING "${program} is not defined: the tools component will lack it")
+      message(WARNING "${program} is not defined: the ${TIVAX_PROGRAM_${program}} component will lack it")
     endif()
   endforeach()
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL tivax_install_programs)
+
+# ---- hub ---------------------------------------------------------------------
+# The example configuration is what the package's postinst copies to
+# /etc/tivax/hub.conf when there is none (with the hub's owner and mode 0600,
+# since it holds the activation code): not a conffile.
+install(FILES ${PROJECT_SOURCE_DIR}/tools/hub/tivax-hub.service
+        DESTINATION ${TIVAX_SYSTEMD_UNIT_DIR} COMPONENT hub)
+install(FILES ${PROJECT_SOURCE_DIR}/tools/hub/hub.conf.exemplo
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${TIVAX_PACKAGE_hub}/examples RENAME hub.conf
+        COMPONENT hub)
 
 # ---- python ------------------------------------------------------------------
 tivax_component_options(python_options python)
@@ -168,10 +190,11 @@ function(tivax_gzip source output)
 endfunction()
 
 # name.section -> component
-set(TIVAX_MANUAL_PAGES tivax.1 tivax-emulator.1 libtivax.3)
+set(TIVAX_MANUAL_PAGES tivax.1 tivax-emulator.1 libtivax.3 tivax-hub.8)
 set(TIVAX_MANUAL_tivax.1 tools)
 set(TIVAX_MANUAL_tivax-emulator.1 tools)
 set(TIVAX_MANUAL_libtivax.3 development)
+set(TIVAX_MANUAL_tivax-hub.8 hub)
 foreach(page ${TIVAX_MANUAL_PAGES})
   string(REGEX REPLACE ".*\\." "" section ${page})
   # The pages name the version they document.

@@ -6,6 +6,7 @@
 #                                 libtivax(3), examples
 #   tivax-tools      tools        command-line tool, emulator, udev rule
 #   python3-tivax    python       the Python module
+#   tivax-hub        hub          the HTTP service for several checkouts
 # A new package is one tivax_deb_package() call below.
 set(tivax_runtime_package ${TIVAX_PACKAGE_runtime})
 set(tivax_exact "(= ${PROJECT_VERSION})")
@@ -156,5 +157,22 @@ tivax_deb_package(python
   DESCRIPTION "The tivax module calls the SAT functions of libtivax from Python 3 through
 ctypes, with type hints; results come back as str."
   DEPENDS "python3:any" "${tivax_runtime_package} (>= ${PROJECT_VERSION})")
+
+set(tivax_hub_control)
+foreach(script postinst prerm postrm)
+  tivax_control_file(tivax_hub_control ${TIVAX_PACKAGE_hub} ${script}
+                     ${PROJECT_SOURCE_DIR}/packaging/${TIVAX_PACKAGE_hub}.${script})
+endforeach()
+tivax_deb_package(hub
+  SECTION net
+  SUMMARY "SAT-CF-e fiscal device shared by several checkouts over HTTP"
+  DESCRIPTION "tivax-hub holds the store's SAT-CF-e device and serves its sixteen
+functions to the checkouts over HTTP, one exchange at a time, with a durable
+journal that answers a repeated request without a second sale. It runs as
+its own user under systemd."
+  SHLIBDEPS
+  DEPENDS "${tivax_runtime_package} ${tivax_exact}" adduser
+  RECOMMENDS systemd
+  CONTROL ${tivax_hub_control})
 
 include(CPack)

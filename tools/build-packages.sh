@@ -21,7 +21,7 @@ flags() { dpkg-buildflags --get "$1"; }
 CFLAGS="$(flags CFLAGS) $(flags CPPFLAGS)" CXXFLAGS="$(flags CXXFLAGS) $(flags CPPFLAGS)" \
   LDFLAGS="$(flags LDFLAGS)" \
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
-  -DTIVAX_BUILD_TESTS=OFF -DTIVAX_BUILD_BENCH=OFF
+  -DTIVAX_BUILD_TESTS=OFF -DTIVAX_BUILD_BENCH=OFF -DTIVAX_SYSTEMD_UNIT_DIR=/lib/systemd/system
 cmake --build "$build" -j "$jobs"
 (cd "$build" && cpack -G DEB)
 ls "$build"/packages/*.deb

@@ -16,7 +16,9 @@
 #             waits on the link, so it runs alongside the other stages.
 #   packages  the Debian packages built as `make deb` builds them
 #             (build-deb), checked for their contents and by lintian, which
-#             must find no error (installed here when missing, as root)
+#             must find no error (installed here when missing, as root);
+#             as root they are then installed, the hub service started as
+#             its unit starts it, and purged
 #
 # Usage: tools/check-all.sh [normal build dir, default build]
 # Environment: STAGES (default "asan tsan fuzz valgrind soak packages"),
@@ -177,7 +179,8 @@ stage_packages() {
   "$root/tools/install-deps.sh" deb lintian pkg-config python3 || return 1
   JOBS=$jobs "$root/tools/build-packages.sh" "$dir" > "$dir.build.log" 2>&1 ||
     { tail -40 "$dir.build.log"; return 1; }
-  bash "$root/tests/dist/check-packages.sh" "$dir" "$root" --lintian
+  bash "$root/tests/dist/check-packages.sh" "$dir" "$root" --lintian &&
+    bash "$root/tests/dist/check-package-install.sh" "$dir/packages"
 }
 
 # The soak is started first and collected last: it spends its time waiting

@@ -11,7 +11,9 @@
 // trip less the time the library call took inside the hub (the hub's
 // answer latency histogram). The medians of the calls answered at the
 // first read are shown both ways as a cross-check. Then the rate several
-// clients reach together.
+// clients reach together. The journal's synchronous commit costs one fsync
+// of the disk under BENCH_DIR (default /tmp); BENCH_DIR=/dev/shm shows the
+// hub's share without it.
 //
 //   bench_hub [rounds, default 10] [calls per round, default 40]
 #include <httplib.h>
@@ -102,6 +104,8 @@ int main(int argc, char** argv) {
 
   httplib::Client http("127.0.0.1", port);
   http.set_tcp_nodelay(true);
+  // A checkout keeps its connection to the hub, as HTTP/1.1 clients do.
+  http.set_keep_alive(true);
   const httplib::Params form = {{"numero_caixa", "1"}};
   auto viaHub = [&] {
     auto result = http.Post("/hub/v1/consultarsat", form);

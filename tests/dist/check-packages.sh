@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of a build (cpack -G DEB) and checks that each
-# holds what it should, depends on what it should, and that the four fit
+# holds what it should, depends on what it should, and that they fit
 # together: no file in two packages, and the unpacked development files
 # usable as they are. With --lintian, lintian must find no error in them
 # (the warnings it keeps are printed).
@@ -11,7 +11,7 @@ lintian=
 if [ "${3:-}" = --lintian ]; then lintian=1; set -- "$1" "$2"; fi
 . "$(dirname "$0")/dist_common.sh" "$@"
 RUNTIME=libtivax$MAJOR
-PACKAGES=("$RUNTIME" libtivax-dev tivax-tools python3-tivax)
+PACKAGES=("$RUNTIME" libtivax-dev tivax-tools python3-tivax tivax-hub)
 
 (cd "$BUILD" && cpack -G DEB -B "$WORK/packages") >"$WORK/cpack.log" 2>&1 || fail "cpack: $(cat "$WORK/cpack.log")"
 
@@ -103,6 +103,16 @@ expect_path python3-tivax '^/usr/lib/python3/dist-packages/tivax/__init__\.py$'
 expect_path python3-tivax '^/usr/lib/python3/dist-packages/tivax/py\.typed$'
 [ "$(dpkg-deb --field "$(package_file python3-tivax)" Architecture)" = all ] || fail "python3-tivax is not Architecture: all"
 expect_depends python3-tivax "$RUNTIME (>= $VERSION)"
+
+expect_path tivax-hub '^/usr/bin/tivax-hub$'
+expect_path tivax-hub '^(/usr)?/lib/systemd/system/tivax-hub\.service$'
+expect_path tivax-hub '^/usr/share/man/man8/tivax-hub\.8\.gz$'
+expect_path tivax-hub '^/usr/share/doc/tivax-hub/examples/hub\.conf$'
+refuse_path tivax-hub '^/etc/'
+expect_depends tivax-hub "$RUNTIME (= $VERSION)"
+expect_depends tivax-hub adduser
+[ "$(dpkg-deb --field "$(package_file tivax-hub)" Recommends)" = systemd ] || fail "tivax-hub should recommend systemd"
+for script in postinst prerm postrm; do control tivax-hub $script >/dev/null; done
 
 # dpkg refuses to install two packages that hold the same file.
 shared=$(cat "$WORK"/*.list | sed 's/ -> .*//' | sort | uniq -d)
