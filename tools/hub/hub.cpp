@@ -134,6 +134,7 @@ bool Hub::start(bool emulator, std::string* error) {
   // The library reads its deadline when it first needs it: before the
   // first call.
   setenv("TIVAX_TIMEOUT", config_.prazoTexto.c_str(), 1);
+  if (!config_.log.empty()) setenv("TIVAX_LOG", config_.log.c_str(), 1);
   link_ = std::make_unique<DeviceLink>(port);
   const std::string where = port.empty() ? "descoberta USB" : port;
   if (link_->connect())
