@@ -24,6 +24,7 @@ struct CommandLine {
   PortChoice port = PortChoice::Discovery;
   std::string portPath;
   std::optional<std::string> timeout;  // for TIVAX_TIMEOUT
+  bool trace = false;                  // TIVAX_LOG=stderr
   OutputFormat format = OutputFormat::Line;
   OptionValues values;  // the subcommand's options, defaults filled, files read
 };
