@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * tivax.h - drive a SAT-CF-e fiscal device from a point-of-sale application.
  *

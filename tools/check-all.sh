@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # shellcheck disable=SC2317  # the stages are called through run_stage
 # The robustness stages that go beyond `make test`, each printing its
 # figures; exits non-zero when any stage fails.

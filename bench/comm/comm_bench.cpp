@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial channel over a pseudo-terminal, with an in-process peer that
 // plays the device and answers at once:
 //  - RoundTrip: one short request and its answer. The fixed pauses of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exported functions: argument checks, the records handed to the
 // device object, and the result strings handed back to the application.
 // Every function with C linkage runs its body inside a guard so that no

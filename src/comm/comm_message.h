@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two faces a message shows to the channel: a request gives the text of
 // one request line, a response takes what was read and says how to read it.
 #pragma once

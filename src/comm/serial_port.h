@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial terminal under which the device is reachable, and the one
 // place where the library touches the terminal: every open, read, write,
 // close, termios, lock and poll call of the link lives here.

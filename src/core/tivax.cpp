@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "core/tivax.h"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one object through which every exported function reaches the device:
 // it owns the channel, knows which port to open, reconnects when it finds
 // the link closed, and runs one transaction per SAT call.

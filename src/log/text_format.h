@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // printf-style formatting into a std::string of any length.
 #pragma once
 

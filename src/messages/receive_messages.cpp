@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "messages/receive_messages.h"
 
 #include <cstddef>

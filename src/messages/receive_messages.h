@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Response messages: one class per SAT function, filled from what the
 // device sent back.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "messages/send_messages.h"
 
 #include "log/text_format.h"

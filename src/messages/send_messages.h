@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Request messages: one class per SAT function, holding the caller's
 // parameters and turning them into the request line
 //   id|session|param|param...\n

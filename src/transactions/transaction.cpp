@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transactions/transaction.h"
 
 namespace Tivaxlib {

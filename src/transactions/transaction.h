@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A transaction binds the request and the response of one SAT call to the
 // channel that carries them, and judges whether the answer belongs to the
 // request.

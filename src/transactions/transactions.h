@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sixteen transactions, one per SAT function, named like the function.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the device's serial terminal through sysfs.
 //
 // The device shows up as a ttyACM terminal. Its sysfs "device" link leads to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Memory exhaustion at every allocation of every call.
 //
 // Each exported function is first called normally against a scripted

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shared library must export its interface and nothing else.
 #include <gtest/gtest.h>
 

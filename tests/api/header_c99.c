@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The public header must be plain C99, and include twice without harm. */
 #include "tivax.h"
 #include "tivax.h"

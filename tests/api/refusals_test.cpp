@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Calls refused for their arguments must not create the device object nor
 // touch any device: this program checks that before anything else runs.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool end to end, against the emulator it starts in-process.
 #include <gtest/gtest.h>
 

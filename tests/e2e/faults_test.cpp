@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A device that misbehaves on the wire, as the library meets it. The faults
 // are chosen by the session number (see tools/emulator/emulator.h).
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How an answer text is taken apart: echo recognition, line and field
 // splitting, the conversion guard, and the per-class layouts.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parsing a whole command line: global options anywhere, the subcommand's
 // name, its options; then the checks that need the whole line.
 #ifndef TIVAX_CLI_COMMAND_LINE_H

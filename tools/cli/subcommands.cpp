@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "subcommands.h"
 
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's subcommands: one table row per library function, with its
 // options, the shape of its answer and the call that runs it.
 #ifndef TIVAX_CLI_SUBCOMMANDS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "emulator.h"
 
 #include <fcntl.h>

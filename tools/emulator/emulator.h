@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for the fiscal device: it serves the device's line protocol on
 // a pseudo-terminal, so the library can be driven end to end without the
 // hardware. Used in-process by the end-to-end tests and the demo, and as the

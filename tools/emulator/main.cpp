@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tivax-emulator: serves the fiscal device's line protocol on a
 // pseudo-terminal until SIGINT or SIGTERM. Prints the terminal's path (one
 // line on stdout) once it is ready; with --verbose, each request and answer

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Runs the tivax module, as installed, against the device emulator.
 
     python3 -m unittest discover -s examples/python/tests

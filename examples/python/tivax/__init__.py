@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The SAT-CF-e device library (libtivax.so.1) from Python, through ctypes.
 
     import tivax
