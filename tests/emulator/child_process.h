@@ -24,6 +24,59 @@ extern char** environ;
 
 namespace tivaxtest {
 
+// Lines from a descriptor as they arrive; what comes after a line feed is
+// kept for the next line.
+class LineReader {
+ public:
+  explicit LineReader(int fd = -1) : fd_(fd) {}
+  void attach(int fd) { fd_ = fd; }
+
+  // The next whole line without its line feed; false when none came by
+  // `deadline` or the descriptor was closed first.
+  bool next(std::chrono::steady_clock::time_point deadline, std::string& line) {
+    for (;;) {
+      const std::size_t end = pending_.find('\n');
+      if (end != std::string::npos) {
+        line = pending_.substr(0, end);
+        pending_.erase(0, end + 1);
+        return true;
+      }
+      if (!fill(deadline)) return false;
+    }
+  }
+  // Reads until the descriptor is closed or `deadline`.
+  void drain(std::chrono::steady_clock::time_point deadline) {
+    while (fill(deadline)) {
+    }
+  }
+  // What was read and not handed out yet.
+  std::string rest() {
+    std::string all;
+    all.swap(pending_);
+    return all;
+  }
+
+ private:
+  bool fill(std::chrono::steady_clock::time_point deadline) {
+    if (fd_ < 0) return false;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd fd{fd_, POLLIN, 0};
+    const int ready = ::poll(&fd, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) return true;
+    if (ready <= 0) return false;
+    char buffer[65536];
+    const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) return true;
+    if (got <= 0) return false;
+    pending_.append(buffer, static_cast<std::size_t>(got));
+    return true;
+  }
+
+  int fd_;
+  std::string pending_;
+};
+
 class ChildProcess {
  public:
   // Starts argv[0] with this process's environment, less the variables
@@ -66,6 +119,7 @@ class ChildProcess {
     ::close(out[1]);
     ::close(errFd);
     outFd_ = out[0];
+    out_.attach(outFd_);
   }
 
   ~ChildProcess() {
@@ -85,30 +139,14 @@ class ChildProcess {
   // when the program closes it, or after 10 s without a whole line (a
   // bound only a stuck program reaches).
   std::string readLine() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (;;) {
-      const std::size_t end = pending_.find('\n');
-      if (end != std::string::npos) {
-        std::string line = pending_.substr(0, end);
-        pending_.erase(0, end + 1);
-        return line;
-      }
-      if (!fill(deadline)) {
-        std::string rest;
-        rest.swap(pending_);
-        return rest;
-      }
-    }
+    std::string line;
+    return out_.next(std::chrono::steady_clock::now() + std::chrono::seconds(10), line) ? line : out_.rest();
   }
 
   // Everything on standard output until the program closes it.
   std::string readAll() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    while (fill(deadline)) {
-    }
-    std::string all;
-    all.swap(pending_);
-    return all;
+    out_.drain(std::chrono::steady_clock::now() + std::chrono::minutes(2));
+    return out_.rest();
   }
 
   void signal(int number) {
@@ -134,27 +172,11 @@ class ChildProcess {
   }
 
  private:
-  bool fill(std::chrono::steady_clock::time_point deadline) {
-    if (outFd_ < 0) return false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    pollfd fd{outFd_, POLLIN, 0};
-    const int ready = ::poll(&fd, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) return true;
-    if (ready <= 0) return false;
-    char buffer[4096];
-    const ssize_t got = ::read(outFd_, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) return true;
-    if (got <= 0) return false;
-    pending_.append(buffer, static_cast<std::size_t>(got));
-    return true;
-  }
-
   pid_t pid_ = -1;
   int status_ = -1;
   int outFd_ = -1;
+  LineReader out_;
   std::string errPath_;
-  std::string pending_;
 };
 
 // How many times `needle` stands in `text`.

@@ -54,27 +54,12 @@ class Link {
 
  private:
   std::string readLine() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (;;) {
-      const std::size_t end = pending_.find('\n');
-      if (end != std::string::npos) {
-        std::string line = pending_.substr(0, end);
-        pending_.erase(0, end + 1);
-        return line;
-      }
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      pollfd fd{fd_, POLLIN, 0};
-      if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) <= 0) return "";
-      char buffer[65536];
-      const ssize_t got = ::read(fd_, buffer, sizeof buffer);
-      if (got <= 0) return "";
-      pending_.append(buffer, static_cast<std::size_t>(got));
-    }
+    std::string line;
+    return reader_.next(std::chrono::steady_clock::now() + std::chrono::seconds(10), line) ? line : "";
   }
 
   int fd_;
-  std::string pending_;
+  tivaxtest::LineReader reader_{fd_};
 };
 
 std::string oneLine(const std::string& path) {
