@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Thin wrapper over CMake. `make demo` and `make test` do all set-up on a
 # fresh Debian machine, each installing only the packages it needs.
 BUILD ?= build

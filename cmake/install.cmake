@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What `cmake --install` puts in place, one component per Debian package
 # (cmake/packaging.cmake turns each into a package):
 #   runtime      libtivax<major>  the shared library with its SONAME link

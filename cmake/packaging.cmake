@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian packages, one per install component of cmake/install.cmake
 # (`cpack -G DEB` in the build directory; `make deb` builds them as Debian
 # does, see tools/build-packages.sh):

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Instrumented builds beyond the root's TIVAX_SANITIZE (AddressSanitizer
 # with UndefinedBehaviorSanitizer):
 #   TIVAX_SANITIZE_THREAD  ThreadSanitizer, for the concurrency and

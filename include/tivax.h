@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * tivax.h - drive a SAT-CF-e fiscal device from a point-of-sale application.
  *
@@ -59,6 +60,66 @@
  *   0: no limit. A value that is not a number of seconds is ignored, with
  *   one line on standard error. ConsultarSAT keeps its own shorter limit.
  *
+ * Reasons
+ *   After a call that returned the invalid result (or 0 from a set-up
+ *   function that could not do its work), TivaxlibUltimoErro() tells the
+ *   calling thread why, in Portuguese: a fixed phrase that names the kind
+ *   of failure, then ": " and the details (the port, the operating
+ *   system's error text, counts, session numbers). Programs may compare
+ *   the phrase; the details are for people. The phrases:
+ *     "argumento nulo"                a text argument is NULL (which one)
+ *     "argumento inválido"            an empty port path, cNumeroDeSessao < 1
+ *     "nenhum equipamento encontrado" discovery found no ttyACM terminal
+ *                                     with the USB identity, or found one
+ *                                     whose product string differs
+ *     "porta não abre"                the path is missing, not permitted
+ *                                     (the dialout group), or not a terminal
+ *     "configuração recusada"         the terminal refused its settings
+ *     "falha de escrita"              the request could not be written
+ *     "sem resposta"                  ConsultarSAT heard nothing in ~3 s
+ *     "tempo esgotado"                no answer within TIVAX_TIMEOUT
+ *     "porta ocupada"                 another process held the port for
+ *                                     longer than TIVAX_TIMEOUT
+ *     "chamada cancelada"             TivaxlibDeInit, ConfigurarPortaSerial
+ *                                     or TivaxlibInit ended the wait
+ *     "ligação perdida"               the device hung up (unplugged, reset)
+ *     "resposta grande demais"        the answer passed the 2 MiB cap
+ *     "resposta de outra sessão"      the answer carries another session
+ *     "eco diferente do pedido"       a line before the answer is not the
+ *                                     echo of this request
+ *     "campos insuficientes"          the answer has too few fields
+ *     "resposta ilegível"             a field that must be a number is not
+ *     "resposta sem resultado"        result code 0, or an empty message
+ *     "erro interno"                  out of memory, or a library fault
+ *   When the call found the link closed and opened it again, the text ends
+ *   with " (a ligação com o equipamento estava fechada e foi aberta de novo
+ *   nesta chamada)". A sale refused by the library itself (06010) is a
+ *   valid answer: its reason is "".
+ *
+ * TIVAX_LOG
+ *   An environment variable, read when the library first needs it. Unset
+ *   or empty: nothing is logged. "stderr", or a file path (opened for
+ *   append, created with mode 0600): every event on the link is one line,
+ *   written with a single write(), so that threads and processes sharing
+ *   the file never interleave within a line:
+ *     2026-12-09 10:15:02.517 [4121:4125] send: ConsultarSAT session=000042 line="4|000042" bytes=9
+ *   (local time, process id, thread id, event, details). The events:
+ *   discovery, open, settings, lock (waiting for another process), send,
+ *   receive (byte count, time to the first byte and in all, whether the
+ *   request came back as an echo, the answer), verdict (valid, or the
+ *   reason), reconnect, cancel, refusal (a sale refused by the library) and
+ *   stderr (the diagnostics below, copied). Activation and emergency codes
+ *   are written as "********"; certificates, signatures and any field over
+ *   256 bytes are cut to their first 64 bytes and their length, unless
+ *   TIVAX_LOG_COMPLETO=1. A log that cannot be opened is reported once on
+ *   standard error; one that fails later is given up quietly. No call's
+ *   result depends on the log.
+ *
+ * Diagnostics
+ *   Failures of the link are also written to standard error, one line
+ *   each, in English ("SerialPort::portOpen: Unable to open device ..."),
+ *   as they always were; a failed open prints its line once per attempt.
+ *
  * Texts are byte strings and are sent as they are, except the sale and
  * cancellation XML, which are made valid UTF-8 and have every "|" replaced
  * by "&#x7c;" before they are sent. A sale whose XML breaks the CF-e 0.07
@@ -83,7 +144,8 @@ extern "C" {
 /* ---- Set-up ---------------------------------------------------------- */
 
 /* Connects to the device: the configured port, or the one found by USB
- * discovery. Returns 1 when connected, 0 otherwise. A second call after a
+ * discovery. Returns 1 when connected, 0 otherwise (TivaxlibUltimoErro()
+ * then says why). A second call after a
  * successful one returns 1 at once without touching the device. */
 TIVAX_API int TivaxlibInit(void);
 
@@ -94,17 +156,25 @@ TIVAX_API int TivaxlibDeInit(void);
 /* Sets the serial port path (for example "/dev/ttyACM0") used from now on,
  * instead of USB discovery, and connects through it: no TivaxlibInit() is
  * needed after it. Returns 1 when a non-empty path was stored (whether or
- * not it could be opened: see the diagnostics on standard error), 0 for
- * NULL or "" (nothing changes). */
+ * not it could be opened: TivaxlibUltimoErro() is "" when it was, and says
+ * why when it was not or when the terminal refused its settings), 0 for NULL or "" (nothing changes). */
 TIVAX_API int ConfigurarPortaSerial(const char *porta);
 
 /* Returns 1 when a device with USB product string "Tivax1" is plugged in,
- * 0 otherwise. Looks at the system only, not at the link. */
+ * 0 otherwise (TivaxlibUltimoErro() then says what discovery found).
+ * Looks at the system only, not at the link. */
 TIVAX_API int DispositivoConectado(void);
 
 /* Releases a string returned by any function of this library. NULL is
  * accepted and ignored. */
 TIVAX_API void DesalocarString(char *s);
+
+/* Why the calling thread's last call into the library failed; see
+ * "Reasons" above. Never NULL; "" after a valid answer (a 06010 refusal
+ * line included). The text belongs to the library and stays valid until
+ * the thread's next call to a library function other than DesalocarString
+ * and TivaxlibUltimoErro. Since version 1.1 (symbol version TIVAX_1.1). */
+TIVAX_API const char *TivaxlibUltimoErro(void);
 
 /* ---- SAT functions --------------------------------------------------- *
  * numeroSessao: a session number chosen by the application, echoed by the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages that one kind of work needs, and no more:
 #
 #   tools/install-deps.sh [SET] [extra packages...]

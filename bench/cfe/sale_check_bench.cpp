@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sale check against the parse it starts with: parse alone, walk alone
 // and the whole check, on sales of 100, 250 and 500 items cut from the
 // 500-item example; and the cleaning of the sale text, on the example and

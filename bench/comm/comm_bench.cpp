@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial channel over a pseudo-terminal, with an in-process peer that
 // plays the device and answers at once:
 //  - RoundTrip: one short request and its answer. The fixed pauses of the
@@ -7,6 +8,8 @@
 //    through a plain read/write loop on the same terminal (same piece sizes)
 //    and through the channel, interleaved; vs_plain is the channel's share
 //    of the plain loop's throughput.
+//  - RoundTripLogged: RoundTrip with the exchange log written to /dev/null;
+//    EventLogOff: what one log event costs a call while the log is off.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -27,6 +30,7 @@
 
 #include "comm/pause.h"
 #include "comm/unix_comm_channel.h"
+#include "log/trace.h"
 
 namespace {
 
@@ -189,6 +193,24 @@ void roundTrip(benchmark::State& state, bool realPauses) {
 
 void BM_RoundTrip(benchmark::State& state) { roundTrip(state, false); }
 void BM_RoundTripRealPauses(benchmark::State& state) { roundTrip(state, true); }
+void BM_RoundTripLogged(benchmark::State& state) {
+  Tivaxlib::Log::setTraceTarget("/dev/null");
+  roundTrip(state, false);
+  Tivaxlib::Log::setTraceTarget(nullptr);
+}
+
+// The guard every event of the library stands behind.
+void BM_EventLogOff(benchmark::State& state) {
+  Tivaxlib::Log::setTraceTarget(nullptr);
+  long written = 0;
+  for (auto _ : state) {
+    if (Tivaxlib::Log::tracing()) {
+      Tivaxlib::Log::trace("bench", "never");
+      ++written;
+    }
+    benchmark::DoNotOptimize(written);
+  }
+}
 
 // Times one transfer; false when it failed.
 template <typename Transfer>
@@ -288,6 +310,8 @@ void BM_Answer1_5MiB(benchmark::State& state) {
 
 BENCHMARK(BM_RoundTrip)->UseRealTime();
 BENCHMARK(BM_RoundTripRealPauses)->UseRealTime()->Iterations(100);
+BENCHMARK(BM_RoundTripLogged)->UseRealTime();
+BENCHMARK(BM_EventLogOff);
 BENCHMARK(BM_Request1MiB)->UseRealTime();
 BENCHMARK(BM_Answer1_5MiB)->UseRealTime();
 

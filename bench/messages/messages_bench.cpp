@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Request lines and answers of megabyte size (sale XML, base64 logs) must
 // cost time in proportion to their size. Each benchmark runs at 64 KiB,
 // 512 KiB and 2 MiB and reports the time per byte, which stays flat when

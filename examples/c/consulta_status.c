@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * consulta_status: asks the SAT-CF-e device for its operational status and
  * prints the answer line.

@@ -21,20 +21,20 @@ def main() -> int:
         print(f"uso: {sys.argv[0]} CODIGO_DE_ATIVACAO [PORTA]", file=sys.stderr)
         return 2
     codigo = sys.argv[1]
-    sat = tivax.Tivax()
-    # Either name the port (that connects), or let the library find the device.
-    if len(sys.argv) == 3:
-        sat.ConfigurarPortaSerial(sys.argv[2])
-    elif not sat.TivaxlibInit():
-        print("nenhum equipamento encontrado", file=sys.stderr)
-        return 1
+    # With excecoes=True every failure arrives as a TivaxError that says why.
+    sat = tivax.Tivax(excecoes=True)
     try:
+        # Either name the port (that connects), or let the library find the device.
+        if len(sys.argv) == 3:
+            sat.ConfigurarPortaSerial(sys.argv[2])
+        else:
+            sat.TivaxlibInit()
         resposta = sat.ConsultarStatusOperacional(random.randint(1, 999999), codigo)
+    except tivax.TivaxError as erro:
+        print(f"consulta_status: {erro.erro}", file=sys.stderr)
+        return 1
     finally:
         sat.TivaxlibDeInit()
-    if not resposta:
-        print("sem resposta válida do equipamento", file=sys.stderr)
-        return 1
     for numero, valor in enumerate(tivax.campos(resposta), start=1):
         print(f"{numero:2} {valor}")
     return 0

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Writes a sale with many items (500 by default, the most one sale may
 # hold) to standard output. The items cycle through a small list of
 # products; header, issuer and payment are those of venda-minima.xml.

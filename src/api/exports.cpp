@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: MIT
 // The exported functions: argument checks, the records handed to the
 // device object, and the result strings handed back to the application.
 // Every function with C linkage runs its body inside a guard so that no
 // exception, whatever its type, reaches the application.
 #include <atomic>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -13,11 +15,17 @@
 
 #include "cfe/sale_text.h"
 #include "core/tivax.h"
+#include "log/reason.h"
+#include "log/text_format.h"
+#include "log/trace.h"
 #include "tivax.h"
 
 using Tivaxlib::Tivax;
 
 namespace {
+
+using Tivaxlib::Log::Reason;
+using Tivaxlib::Log::ReasonKind;
 
 std::atomic<bool> g_initialised{false};
 
@@ -25,33 +33,132 @@ std::atomic<bool> g_initialised{false};
 // ever returns a null pointer; DesalocarString knows not to release it.
 char g_emergencyInvalid[4] = {0, 0, 0, 0};
 
+// Why the calling thread's last call gave the invalid result ("" when it
+// did not); TivaxlibUltimoErro hands out its text.
+thread_local std::string t_lastError;
+// Stands in for t_lastError when even its text could not be made.
+thread_local const char* t_fixedError = nullptr;
+const char kOutOfMemory[] = "erro interno: memória insuficiente";
+
 char* invalidResult() noexcept {
   char* s = new (std::nothrow) char[4]();
   return s ? s : g_emergencyInvalid;
 }
 
-template <class Body>
-char* guardedString(Body body) noexcept {
-  try {
-    return body();
-  } catch (...) {
-    return invalidResult();
+// One exported call: the thread's last error is cleared on entry and, when
+// the call fails, becomes the reason the layers below noted; the log gets
+// the verdict.
+class CallFrame {
+ public:
+  explicit CallFrame(const char* function) noexcept : scope_(function), function_(function) {
+    t_lastError.clear();
+    t_fixedError = nullptr;
+    Tivaxlib::Log::clearNoted();
   }
-}
+  CallFrame(const CallFrame&) = delete;
+  CallFrame& operator=(const CallFrame&) = delete;
+
+  // Something escaped the body: that is the reason, whatever was noted.
+  void escaped(const char* what) noexcept {
+    try {
+      Tivaxlib::Log::noteReason(Reason(ReasonKind::Internal).saying(what));
+    } catch (...) {
+      t_fixedError = kOutOfMemory;
+    }
+  }
+  void failed() noexcept {
+    if (t_fixedError) return;
+    try {
+      if (Tivaxlib::Log::notedReason().kind == ReasonKind::None)
+        Tivaxlib::Log::noteReason(Reason(ReasonKind::Internal).saying("motivo não registrado"));
+      t_lastError = Tivaxlib::Log::renderNoted();
+    } catch (...) {
+      t_lastError.clear();
+      t_fixedError = kOutOfMemory;
+    }
+  }
+  void verdict(const char* outcome) const noexcept {
+    if (!Tivaxlib::Log::tracing()) return;
+    try {
+      const char* reason = TivaxlibUltimoErro();
+      Tivaxlib::Log::trace("verdict", std::string(function_) + " " + outcome +
+                                          (*reason ? std::string(": ") + reason : std::string()));
+    } catch (...) {
+    }
+  }
+
+ private:
+  const Tivaxlib::Log::CallScope scope_;
+  const char* function_;
+};
 
 template <class Body>
-int guardedInt(int failure, Body body) noexcept {
+char* guardedString(const char* function, Body body) noexcept {
+  CallFrame frame(function);
+  char* result = nullptr;
   try {
-    return body();
+    result = body();
+  } catch (const std::bad_alloc&) {
+    frame.escaped("memória insuficiente");
+  } catch (const std::exception& error) {
+    frame.escaped(error.what());
   } catch (...) {
-    return failure;
+    frame.escaped("exceção desconhecida");
   }
+  if (result == nullptr) result = invalidResult();
+  if (*result == '\0') frame.failed();
+  frame.verdict(*result ? "valid" : "invalid");
+  return result;
 }
 
-bool present() { return true; }
-template <class... Rest>
-bool present(const char* first, Rest... rest) {
-  return first != nullptr && present(rest...);
+// A set-up function: `body` sets `failed` when it could not do its work
+// (its reason noted) and returns the function's result.
+template <class Body>
+int guardedInt(const char* function, int failure, Body body) noexcept {
+  CallFrame frame(function);
+  bool failed = false;
+  int result = failure;
+  try {
+    result = body(failed);
+  } catch (...) {
+    frame.escaped("memória insuficiente, ou uma trava do sistema falhou");
+    failed = true;
+    result = failure;
+  }
+  if (failed) frame.failed();
+  frame.verdict(result ? "returned 1" : "returned 0");
+  return result;
+}
+
+// The link opened, but the terminal refused the settings it needs.
+bool settingsRefused() { return Tivaxlib::Log::notedReason().kind == ReasonKind::SettingsRefused; }
+
+struct Argument {
+  const char* name;
+  const char* value;
+};
+
+// Notes the first NULL text argument as the call's reason; true when there
+// is one.
+bool anyNull(std::initializer_list<Argument> arguments) {
+  for (const Argument& argument : arguments) {
+    if (argument.value != nullptr) continue;
+    Tivaxlib::Log::noteReason(
+        Reason(ReasonKind::NullArgument).on(argument.name).saying(Tivaxlib::Log::currentCall()));
+    return true;
+  }
+  return false;
+}
+
+// Runs the operation; true with the line in `raw`, false with the reason
+// noted.
+template <class Req, class Ret>
+bool perform(bool (Tivax::*operation)(const Req&, Ret&, std::string&), const Req& req, Ret& ret,
+             std::string& raw) {
+  if (!(Tivax::instance().*operation)(req, ret, raw)) return false;
+  if (!raw.empty()) return true;
+  Tivaxlib::Log::noteReason(Reason(ReasonKind::Internal).saying("a resposta aceita veio vazia"));
+  return false;
 }
 
 // The common road of a SAT call: run the operation, hand back its line.
@@ -59,8 +166,7 @@ template <class Req, class Ret>
 char* runOperation(bool (Tivax::*operation)(const Req&, Ret&, std::string&), const Req& req) {
   Ret ret;
   std::string raw;
-  if (!(Tivax::instance().*operation)(req, ret, raw) || raw.empty()) return retornoInvalido();
-  return AllocAndBuildRet(raw);
+  return perform(operation, req, ret, raw) ? AllocAndBuildRet(raw) : retornoInvalido();
 }
 
 // The session queries may be answered with another session's stored line,
@@ -69,7 +175,7 @@ template <class Req, class Ret>
 char* runSessionQuery(bool (Tivax::*operation)(const Req&, Ret&, std::string&), const Req& req) {
   Ret ret;
   std::string raw;
-  if (!(Tivax::instance().*operation)(req, ret, raw) || raw.empty()) return retornoInvalido();
+  if (!perform(operation, req, ret, raw)) return retornoInvalido();
   return AllocAndBuildRet(ret.numeroSessao != req.numeroSessao ? ret.mensagem : raw);
 }
 
@@ -151,47 +257,68 @@ TIVAX_API char* AllocAndBuildRet(const std::string& text) {
 extern "C" {
 
 TIVAX_API int TivaxlibInit(void) {
-  return guardedInt(0, [] {
+  return guardedInt(__func__, 0, [](bool& failed) {
     // Already connected: nothing to do, so nothing in progress is cancelled.
     if (g_initialised) return 1;
     try {
       g_initialised = Tivax::instance().connect();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
       g_initialised = false;
+      Tivaxlib::Log::noteReason(Reason(ReasonKind::Internal).saying(error.what()));
     }
+    failed = !g_initialised || settingsRefused();
     return g_initialised ? 1 : 0;
   });
 }
 
 TIVAX_API int TivaxlibDeInit(void) {
-  return guardedInt(1, [] {
+  return guardedInt(__func__, 1, [](bool&) {
     g_initialised = false;
     Tivax::instance().disconnect();
     return 1;
   });
 }
 
+// 1 for any path stored, opened or not; when it could not be opened, the
+// thread's last error says why.
 TIVAX_API int ConfigurarPortaSerial(const char* porta) {
-  return guardedInt(0, [porta] {
-    const std::string port = porta ? porta : "";
-    if (port.empty()) return 0;
-    Tivax::instance().setComPort(port);
+  return guardedInt(__func__, 0, [porta](bool& failed) {
+    failed = true;
+    if (anyNull({{"porta", porta}})) return 0;
+    const std::string port = porta;
+    if (port.empty()) {
+      Tivaxlib::Log::noteReason(
+          Reason(ReasonKind::InvalidArgument).on("porta").saying("é um texto vazio"));
+      return 0;
+    }
+    // A port whose settings were refused is open, but says why it will
+    // not work.
+    failed = !Tivax::instance().setComPort(port) || settingsRefused();
     return 1;
   });
 }
 
+// When no device is plugged in, the thread's last error says what
+// discovery found instead.
 TIVAX_API int DispositivoConectado(void) {
-  return guardedInt(0, [] { return Tivax::instance().isConnected() ? 1 : 0; });
+  return guardedInt(__func__, 0, [](bool& failed) {
+    failed = !Tivax::instance().isConnected();
+    return failed ? 0 : 1;
+  });
 }
 
 TIVAX_API void DesalocarString(char* s) {
   if (s != g_emergencyInvalid) delete[] s;
 }
 
+TIVAX_API const char* TivaxlibUltimoErro(void) {
+  return t_fixedError ? t_fixedError : t_lastError.c_str();
+}
+
 TIVAX_API char* AtivarSAT(int numeroSessao, int subComando, const char* codigoDeAtivacao,
                           const char* CNPJ, int cUF) {
-  return guardedString([&] {
-    if (!present(codigoDeAtivacao, CNPJ)) return retornoInvalido();
+  return guardedString(__func__, [&] {
+    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}, {"CNPJ", CNPJ}})) return retornoInvalido();
     Tivaxlib::ativar_sat_t req;
     req.numeroSessao = numeroSessao;
     req.subComando = subComando;
@@ -204,8 +331,9 @@ TIVAX_API char* AtivarSAT(int numeroSessao, int subComando, const char* codigoDe
 
 TIVAX_API char* ComunicarCertificadoICPBRASIL(int numeroSessao, const char* codigoDeAtivacao,
                                               const char* certificado) {
-  return guardedString([&] {
-    if (!present(codigoDeAtivacao, certificado)) return retornoInvalido();
+  return guardedString(__func__, [&] {
+    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}, {"certificado", certificado}}))
+      return retornoInvalido();
     Tivaxlib::comunicar_certificado_icpbrasil_t req;
     req.numeroSessao = numeroSessao;
     req.codigoDeAtivacao = codigoDeAtivacao;
@@ -216,8 +344,9 @@ TIVAX_API char* ComunicarCertificadoICPBRASIL(int numeroSessao, const char* codi
 
 TIVAX_API char* EnviarDadosVenda(int numeroSessao, const char* codigoDeAtivacao,
                                  const char* dadosVenda) {
-  return guardedString([&] {
-    if (!present(codigoDeAtivacao, dadosVenda)) return retornoInvalido();
+  return guardedString(__func__, [&] {
+    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}, {"dadosVenda", dadosVenda}}))
+      return retornoInvalido();
     Tivaxlib::enviar_dados_venda_t req;
     req.numeroSessao = numeroSessao;
     req.codigoDeAtivacao = codigoDeAtivacao;
@@ -229,8 +358,11 @@ TIVAX_API char* EnviarDadosVenda(int numeroSessao, const char* codigoDeAtivacao,
 
 TIVAX_API char* CancelarUltimaVenda(int numeroSessao, const char* codigoDeAtivacao,
                                     const char* chave, const char* dadosCancelamento) {
-  return guardedString([&] {
-    if (!present(codigoDeAtivacao, chave, dadosCancelamento)) return retornoInvalido();
+  return guardedString(__func__, [&] {
+    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao},
+                 {"chave", chave},
+                 {"dadosCancelamento", dadosCancelamento}}))
+      return retornoInvalido();
     Tivaxlib::cancelar_ultima_venda_t req;
     req.numeroSessao = numeroSessao;
     req.codigoDeAtivacao = codigoDeAtivacao;
@@ -242,7 +374,7 @@ TIVAX_API char* CancelarUltimaVenda(int numeroSessao, const char* codigoDeAtivac
 }
 
 TIVAX_API char* ConsultarSAT(int numeroSessao) {
-  return guardedString([&] {
+  return guardedString(__func__, [&] {
     Tivaxlib::consultar_sat_t req;
     req.numeroSessao = numeroSessao;
     return runOperation(&Tivax::consultarSAT, req);
@@ -251,8 +383,9 @@ TIVAX_API char* ConsultarSAT(int numeroSessao) {
 
 TIVAX_API char* TesteFimAFim(int numeroSessao, const char* codigoDeAtivacao,
                              const char* dadosVenda) {
-  return guardedString([&] {
-    if (!present(codigoDeAtivacao, dadosVenda)) return retornoInvalido();
+  return guardedString(__func__, [&] {
+    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}, {"dadosVenda", dadosVenda}}))
+      return retornoInvalido();
     Tivaxlib::teste_fim_a_fim_t req;
     req.numeroSessao = numeroSessao;
     req.codigoDeAtivacao = codigoDeAtivacao;
@@ -262,8 +395,8 @@ TIVAX_API char* TesteFimAFim(int numeroSessao, const char* codigoDeAtivacao,
 }
 
 TIVAX_API char* ConsultarStatusOperacional(int numeroSessao, const char* codigoDeAtivacao) {
-  return guardedString([&] {
-    if (!present(codigoDeAtivacao)) return retornoInvalido();
+  return guardedString(__func__, [&] {
+    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
     return runOperation(&Tivax::consultarStatusOperacional,
                         codigoOnly<Tivaxlib::consultar_status_operacional_t>(numeroSessao,
                                                                             codigoDeAtivacao));
@@ -272,8 +405,15 @@ TIVAX_API char* ConsultarStatusOperacional(int numeroSessao, const char* codigoD
 
 TIVAX_API char* ConsultarNumeroSessao(int numeroSessao, const char* codigoDeAtivacao,
                                       int cNumeroDeSessao) {
-  return guardedString([&] {
-    if (!present(codigoDeAtivacao) || cNumeroDeSessao <= 0) return retornoInvalido();
+  return guardedString(__func__, [&] {
+    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
+    if (cNumeroDeSessao <= 0) {
+      Tivaxlib::Log::noteReason(
+          Reason(ReasonKind::InvalidArgument)
+              .on("cNumeroDeSessao")
+              .saying(Tivaxlib::Log::formatText("precisa ser 1 ou mais, e é %d", cNumeroDeSessao)));
+      return retornoInvalido();
+    }
     Tivaxlib::consultar_numero_sessao_t req;
     req.numeroSessao = numeroSessao;
     req.codigoDeAtivacao = codigoDeAtivacao;
@@ -284,8 +424,9 @@ TIVAX_API char* ConsultarNumeroSessao(int numeroSessao, const char* codigoDeAtiv
 
 TIVAX_API char* ConfigurarInterfaceDeRede(int numeroSessao, const char* codigoDeAtivacao,
                                           const char* dadosConfiguracao) {
-  return guardedString([&] {
-    if (!present(codigoDeAtivacao, dadosConfiguracao)) return retornoInvalido();
+  return guardedString(__func__, [&] {
+    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}, {"dadosConfiguracao", dadosConfiguracao}}))
+      return retornoInvalido();
     Tivaxlib::configurar_interface_rede_t req;
     req.numeroSessao = numeroSessao;
     req.codigoDeAtivacao = codigoDeAtivacao;
@@ -296,8 +437,11 @@ TIVAX_API char* ConfigurarInterfaceDeRede(int numeroSessao, const char* codigoDe
 
 TIVAX_API char* AssociarAssinatura(int numeroSessao, const char* codigoDeAtivacao,
                                    const char* CNPJvalue, const char* assinaturaCNPJs) {
-  return guardedString([&] {
-    if (!present(codigoDeAtivacao, CNPJvalue, assinaturaCNPJs)) return retornoInvalido();
+  return guardedString(__func__, [&] {
+    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao},
+                 {"CNPJvalue", CNPJvalue},
+                 {"assinaturaCNPJs", assinaturaCNPJs}}))
+      return retornoInvalido();
     Tivaxlib::associar_assinatura_t req;
     req.numeroSessao = numeroSessao;
     req.codigoDeAtivacao = codigoDeAtivacao;
@@ -308,32 +452,32 @@ TIVAX_API char* AssociarAssinatura(int numeroSessao, const char* codigoDeAtivaca
 }
 
 TIVAX_API char* AtualizarSoftwareSAT(int numeroSessao, const char* codigoDeAtivacao) {
-  return guardedString([&] {
-    if (!present(codigoDeAtivacao)) return retornoInvalido();
+  return guardedString(__func__, [&] {
+    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
     return runOperation(&Tivax::atualizarSoftwareSAT,
                         codigoOnly<Tivaxlib::atualizar_software_t>(numeroSessao, codigoDeAtivacao));
   });
 }
 
 TIVAX_API char* ExtrairLogs(int numeroSessao, const char* codigoDeAtivacao) {
-  return guardedString([&] {
-    if (!present(codigoDeAtivacao)) return retornoInvalido();
+  return guardedString(__func__, [&] {
+    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
     return runOperation(&Tivax::extrairLogs,
                         codigoOnly<Tivaxlib::extrair_log_t>(numeroSessao, codigoDeAtivacao));
   });
 }
 
 TIVAX_API char* BloquearSAT(int numeroSessao, const char* codigoDeAtivacao) {
-  return guardedString([&] {
-    if (!present(codigoDeAtivacao)) return retornoInvalido();
+  return guardedString(__func__, [&] {
+    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
     return runOperation(&Tivax::bloquearSAT,
                         codigoOnly<Tivaxlib::bloquear_sat_t>(numeroSessao, codigoDeAtivacao));
   });
 }
 
 TIVAX_API char* DesbloquearSAT(int numeroSessao, const char* codigoDeAtivacao) {
-  return guardedString([&] {
-    if (!present(codigoDeAtivacao)) return retornoInvalido();
+  return guardedString(__func__, [&] {
+    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
     return runOperation(&Tivax::desbloquearSAT,
                         codigoOnly<Tivaxlib::desbloquear_sat_t>(numeroSessao, codigoDeAtivacao));
   });
@@ -341,8 +485,11 @@ TIVAX_API char* DesbloquearSAT(int numeroSessao, const char* codigoDeAtivacao) {
 
 TIVAX_API char* TrocarCodigoDeAtivacao(int numeroSessao, const char* codigoDeAtivacao, int opcao,
                                        const char* novoCodigo, const char* confNovoCodigo) {
-  return guardedString([&] {
-    if (!present(codigoDeAtivacao, novoCodigo, confNovoCodigo)) return retornoInvalido();
+  return guardedString(__func__, [&] {
+    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao},
+                 {"novoCodigo", novoCodigo},
+                 {"confNovoCodigo", confNovoCodigo}}))
+      return retornoInvalido();
     Tivaxlib::trocar_codigo_ativacao_t req;
     req.numeroSessao = numeroSessao;
     req.codigoDeAtivacao = codigoDeAtivacao;
@@ -354,8 +501,8 @@ TIVAX_API char* TrocarCodigoDeAtivacao(int numeroSessao, const char* codigoDeAti
 }
 
 TIVAX_API char* ConsultarUltimaSessaoFiscal(int numeroSessao, const char* codigoDeAtivacao) {
-  return guardedString([&] {
-    if (!present(codigoDeAtivacao)) return retornoInvalido();
+  return guardedString(__func__, [&] {
+    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
     return runSessionQuery(
         &Tivax::consultarUltimaSessaoFiscal,
         codigoOnly<Tivaxlib::consultar_ultima_sessao_fiscal_t>(numeroSessao, codigoDeAtivacao));
@@ -367,11 +514,14 @@ TIVAX_API char* ConsultarUltimaSessaoFiscal(int numeroSessao, const char* codigo
 // Probes the operational status with a fixed activation code first: a
 // device that answers "invalid code" (10001) to the probe is asked again
 // with the caller's code, and that answer is judged instead.
+// The thread's last error is that of the status query it made last.
 TIVAX_API int consultaBloqueio(const char* codigoDeAtivacao) {
-  return guardedInt(1, [codigoDeAtivacao] {
+  try {
     const std::string status =
         takeString(ConsultarStatusOperacional(randomSession(), kProbeActivationCode));
     if (splitFields(status, 2)[1] != "10001") return blockedByStatus(status);
     return blockedByStatus(takeString(ConsultarStatusOperacional(randomSession(), codigoDeAtivacao)));
-  });
+  } catch (...) {
+    return 1;
+  }
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cfe/cfe_007_verify.h"
 
 #include <algorithm>

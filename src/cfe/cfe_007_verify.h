@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Structural check of a sale document against the CF-e input layout 0.07.
 //
 // The layout is a table: for every group element, the ordered list of what

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cfe/sale_check.h"
 
 #include <algorithm>

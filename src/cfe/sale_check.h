@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The layout check of a sale: parse the sale XML and walk it against the
 // CF-e input layout 0.07.
 #pragma once

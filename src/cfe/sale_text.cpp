@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cfe/sale_text.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text clean-up applied to the sale and cancellation XML before they go to
 // the device, and a few small text helpers. All texts are byte strings;
 // lengths and positions are in bytes.

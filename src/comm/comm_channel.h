@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The channel seam: the protocol layers talk to a device through this
 // interface only, so that tests can put a scripted channel in its place.
 #pragma once

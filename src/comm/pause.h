@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The link's fixed delays (after opening, around writes and closes, between
 // failed reads) all go through pause_ms, so that a test can count them or
 // make them instant instead of sleeping through them.

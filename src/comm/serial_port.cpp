@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: MIT
 #include "comm/serial_port.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,9 +12,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "comm/pause.h"
+#include "log/reason.h"
+#include "log/text_format.h"
+#include "log/trace.h"
 
 namespace Tivaxlib {
 namespace Comm {
@@ -60,6 +66,31 @@ WaitEnd waitOn(int fd, short events, const Deadline& until) {
   }
 }
 
+double msSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Whether a descriptor may be a terminal: anything but a regular file, a
+// directory or a block device (a pipe, or a character device that refuses
+// the terminal settings, stays open and says so when they are applied).
+bool couldBeTerminal(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return true;
+  return !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISBLK(st.st_mode);
+}
+
+// A settings failure: reported on standard error as the link always did,
+// and kept as the reason a call that then fails on this port gives.
+void settingsFailed(serial_port& port, const std::string& diagnostic, const char* what, int err) {
+  if (Log::tracing())
+    Log::trace("settings", Log::formatText("%s: refused: %s (%s)", port.path.c_str(), what,
+                                           std::strerror(err)));
+  Log::diagnostic(diagnostic);
+  port.settingsFailure =
+      Log::Reason(Log::ReasonKind::SettingsRefused).on(port.path).saying(what).withError(err);
+  Log::noteReason(port.settingsFailure);
+}
+
 // Never destroyed: a channel closed during process exit must still find it.
 std::shared_ptr<serial_port>& currentHolder() {
   static auto* const holder = new std::shared_ptr<serial_port>();
@@ -82,9 +113,17 @@ serial_port::~serial_port() { closePort(); }
 bool serial_port::portOpen() {
   // A descriptor still open here would otherwise be lost.
   closePort();
+  settingsFailure = Log::Reason();
   errno = 0;
   fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_SYNC | O_CLOEXEC);
-  const int openErrno = errno;
+  int openErrno = errno;
+  if (fd > 0 && !couldBeTerminal(fd)) {
+    // A file or a disk named by mistake: the requests would be written into
+    // it, over what it holds.
+    close(fd);
+    fd = -1;
+    openErrno = ENOTTY;
+  }
   if (fd > 0) {
     const int flags = fcntl(fd, F_GETFL);
     if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
@@ -94,11 +133,18 @@ bool serial_port::portOpen() {
     // Given up for a set-up function, which will open the port itself.
     close(fd);
     fd = -1;
+    noteCancelled();
     return false;
   }
-  if (fd > 0) return true;
-  std::fprintf(stderr, "SerialPort::portOpen: Unable to open device %s (%s)\n", path.c_str(),
-               std::strerror(openErrno));
+  if (fd > 0) {
+    if (Log::tracing()) Log::trace("open", Log::formatText("%s: open", path.c_str()));
+    return true;
+  }
+  if (Log::tracing())
+    Log::trace("open", Log::formatText("%s: failed: %s", path.c_str(), std::strerror(openErrno)));
+  Log::diagnostic(Log::formatText("SerialPort::portOpen: Unable to open device %s (%s)\n",
+                                  path.c_str(), std::strerror(openErrno)));
+  Log::noteReason(Log::Reason(Log::ReasonKind::OpenFailed).on(path).withError(openErrno));
   // Descriptor 0 is never taken for the device (it is the process's standard
   // input slot), but it was opened here and must not leak.
   if (fd == 0) close(fd);
@@ -116,15 +162,23 @@ void serial_port::setParameters() {
   termios raw{};
   if (tcgetattr(fd, &raw) != 0) {
     const int err = errno;
-    std::fprintf(stderr, "SerialPort::setParameters: Failed to read port settings %s (%s)\n",
-                 path.c_str(), std::strerror(err));
+    settingsFailed(*this,
+                   Log::formatText("SerialPort::setParameters: Failed to read port settings %s (%s)\n",
+                                   path.c_str(), std::strerror(err)),
+                   "as configurações do terminal não puderam ser lidas", err);
     return;
   }
-  if (cfsetspeed(&raw, B4000000) != 0 && cfsetspeed(&raw, B115200) != 0) {
-    const int err = errno;
-    std::fprintf(stderr, "SerialPort::setParameters: Failed to set baud rate %s (%s)\n",
-                 path.c_str(), std::strerror(err));
-    return;
+  const char* speed = "4000000";
+  if (cfsetspeed(&raw, B4000000) != 0) {
+    speed = "115200";
+    if (cfsetspeed(&raw, B115200) != 0) {
+      const int err = errno;
+      settingsFailed(*this,
+                     Log::formatText("SerialPort::setParameters: Failed to set baud rate %s (%s)\n",
+                                     path.c_str(), std::strerror(err)),
+                     "nem 4000000 nem 115200 bit/s foram aceitos", err);
+      return;
+    }
   }
   // Blocking reads by default: wait for the first byte, then end the read
   // after half a second without more.
@@ -138,13 +192,17 @@ void serial_port::setParameters() {
   tcflush(fd, TCIFLUSH);
   if (tcsetattr(fd, TCSANOW, &raw) != 0) {
     const int err = errno;
-    std::fprintf(stderr,
-                 "SerialPort::setParameters: Failed to set parameters %s\nerrorno: %d,  (%s)\n",
-                 path.c_str(), err, std::strerror(err));
+    settingsFailed(
+        *this,
+        Log::formatText("SerialPort::setParameters: Failed to set parameters %s\nerrorno: %d,  (%s)\n",
+                        path.c_str(), err, std::strerror(err)),
+        "as configurações do terminal não puderam ser aplicadas", err);
     return;
   }
   pause_ms(kQuietPauseMs);
   flushBoth();
+  if (Log::tracing())
+    Log::trace("settings", Log::formatText("%s: raw 8N1 at %s bit/s", path.c_str(), speed));
 }
 
 bool serial_port::setNonBloking(bool blocking) {
@@ -162,10 +220,22 @@ bool serial_port::setNonBloking(bool blocking) {
 }
 
 WaitEnd serial_port::lockExchange(const Deadline& deadline) {
+  // Set once another process is found holding the port, for the log.
+  std::optional<std::chrono::steady_clock::time_point> waitingSince;
   for (;;) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return WaitEnd::Ready;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      if (waitingSince && Log::tracing())
+        Log::trace("lock", Log::formatText("%s: obtained after %.1f ms", path.c_str(),
+                                           msSince(*waitingSince)));
+      return WaitEnd::Ready;
+    }
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) return WaitEnd::Ready;
+    if (!waitingSince) {
+      waitingSince = std::chrono::steady_clock::now();
+      if (Log::tracing())
+        Log::trace("lock", path + ": another process is in an exchange on the port; waiting");
+    }
     // Polled rather than waited for in flock, which only a signal could
     // interrupt. A process that has just finished its exchange pauses
     // before its next one, so a waiting process gets its turn in between.
@@ -173,7 +243,12 @@ WaitEnd serial_port::lockExchange(const Deadline& deadline) {
         waitOn(-1, 0, Deadline::earlier(Deadline::in(std::chrono::milliseconds(kTurnRetryMs)),
                                         deadline));
     if (waited == WaitEnd::Cancelled) return waited;
-    if (deadline.passed()) return WaitEnd::Elapsed;
+    if (deadline.passed()) {
+      if (Log::tracing())
+        Log::trace("lock", Log::formatText("%s: given up after %.1f ms", path.c_str(),
+                                           msSince(*waitingSince)));
+      return WaitEnd::Elapsed;
+    }
   }
 }
 

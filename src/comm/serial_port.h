@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial terminal under which the device is reachable, and the one
 // place where the library touches the terminal: every open, read, write,
 // close, termios, lock and poll call of the link lives here.
@@ -12,6 +13,7 @@
 
 #include "comm/exchange_outcome.h"
 #include "comm/waits.h"
+#include "log/reason.h"
 
 namespace Tivaxlib {
 namespace Comm {
@@ -69,6 +71,10 @@ class serial_port {
   int fd = -1;
   std::string path;
   termios tio{};
+  // Why the settings of the last open were refused (kind None when they
+  // were applied): the port stays open all the same, and an exchange that
+  // then fails on it gives this as its reason.
+  Log::Reason settingsFailure;
 };
 
 // A pause of the link's (between failed reads, before a send) that a

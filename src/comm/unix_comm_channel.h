@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The channel over a POSIX serial terminal: one request line out, one
 // answer back, with the link's framing, timing and limits.
 #pragma once

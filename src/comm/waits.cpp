@@ -12,6 +12,10 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "log/reason.h"
+#include "log/text_format.h"
+#include "log/trace.h"
+
 namespace Tivaxlib {
 namespace Comm {
 
@@ -32,6 +36,7 @@ std::mutex& announcementMutex() {
 }
 
 std::atomic<int> pendingSetups{0};
+std::atomic<const char*> announcer{""};
 thread_local int setupsOnThisThread = 0;
 
 // ---- the answer timeout ------------------------------------------------------
@@ -52,9 +57,9 @@ void readTimeoutFromEnvironment() {
     timeoutNs.store(limit.count(), std::memory_order_relaxed);
     return;
   }
-  std::fprintf(stderr,
-               "SerialPort::answerTimeout: Ignoring %s=%s (expected seconds, such as 2.5)\n",
-               kTimeoutVariable, text);
+  Log::diagnostic(Log::formatText(
+      "SerialPort::answerTimeout: Ignoring %s=%s (expected seconds, such as 2.5)\n",
+      kTimeoutVariable, text));
 }
 
 }  // namespace
@@ -82,6 +87,7 @@ int Deadline::pollTimeoutMs() const {
 
 SetupAnnouncement::SetupAnnouncement() {
   ++setupsOnThisThread;
+  announcer.store(Log::currentCall(), std::memory_order_relaxed);
   const std::lock_guard<std::mutex> lock(announcementMutex());
   if (pendingSetups.fetch_add(1) == 0 && eventDescriptor() >= 0) {
     const std::uint64_t one = 1;
@@ -113,6 +119,18 @@ bool cancelRequested() {
 bool runningSetup() { return setupsOnThisThread > 0; }
 
 int setupEventDescriptor() { return eventDescriptor(); }
+
+const char* cancellingSetup() {
+  const char* name = announcer.load(std::memory_order_relaxed);
+  return *name ? name : "uma função de configuração";
+}
+
+void noteCancelled() {
+  Log::noteReason(Log::Reason(Log::ReasonKind::Cancelled).saying(cancellingSetup()));
+  if (Log::tracing())
+    Log::trace("cancel", std::string("the wait for the device ends: ") + cancellingSetup() +
+                             " asked for the link");
+}
 
 std::chrono::nanoseconds answerTimeout() {
   std::call_once(timeoutRead, readTimeoutFromEnvironment);

@@ -61,6 +61,12 @@ class SetupAnnouncement {
 bool cancelRequested();
 // Whether the calling thread is running a set-up function.
 bool runningSetup();
+// The exported function that made the latest announcement, for saying who
+// cancelled a wait ("a set-up function" when it was not made from one).
+const char* cancellingSetup();
+// Notes, as the calling thread's reason and in the log, that a wait of its
+// ended because a set-up function asked for the link.
+void noteCancelled();
 // Readable while a set-up is pending; -1 when no event descriptor could be
 // made (waits then look at the announcement every few milliseconds).
 int setupEventDescriptor();

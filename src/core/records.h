@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Request and return records exchanged between the exported functions and
 // the device object: plain values, one pair per SAT function.
 #pragma once

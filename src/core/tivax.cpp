@@ -1,11 +1,16 @@
+// SPDX-License-Identifier: MIT
 #include "core/tivax.h"
 
 #include <atomic>
+#include <cerrno>
 #include <utility>
 
 #include "cfe/sale_check.h"
 #include "comm/unix_comm_channel.h"
 #include "comm/waits.h"
+#include "log/reason.h"
+#include "log/text_format.h"
+#include "log/trace.h"
 #include "messages/messages_util.h"
 #include "transactions/transactions.h"
 
@@ -158,6 +163,67 @@ std::string saleRefusalLine(const enviar_dados_venda_retorno_t& r) {
          '|' + MessagesUtil::zeroFilled(r.CCCC, 4) + '|' + r.mensagem + "||";
 }
 
+// ---- why a call gave the invalid result ------------------------------------
+
+using Log::Reason;
+using Log::ReasonKind;
+
+// What discovery saw instead of the device.
+std::string whyNoDevice(const UsbSerialDevices& finder) {
+  using Log::formatText;
+  if (!finder.otherProducts.empty()) {
+    const port_info& other = finder.otherProducts.front();
+    std::string text = formatText(
+        "%s tem a identidade USB 1d6b:0104, mas o produto \"%s\", e não \"%s\"",
+        other.device_path.c_str(), other.product.c_str(), kProductName);
+    if (finder.otherProducts.size() > 1)
+      text += formatText(" (e há mais %zu assim)", finder.otherProducts.size() - 1);
+    return text;
+  }
+  if (finder.acmTerminals == 0) return "não há terminal ttyACM no sistema";
+  if (finder.acmTerminals == 1) return "o único terminal ttyACM não tem a identidade USB 1d6b:0104";
+  return formatText("nenhum dos %zu terminais ttyACM tem a identidade USB 1d6b:0104",
+                    finder.acmTerminals);
+}
+
+// The kind of reason each failed exchange gives.
+ReasonKind kindOf(Comm::ExchangeOutcome outcome) {
+  using Comm::ExchangeOutcome;
+  switch (outcome) {
+    case ExchangeOutcome::WriteFailed: return ReasonKind::WriteFailed;
+    case ExchangeOutcome::ReadModeFailed: return ReasonKind::SettingsRefused;
+    case ExchangeOutcome::NoAnswer: return ReasonKind::NoAnswer;
+    case ExchangeOutcome::HungUp: return ReasonKind::HungUp;
+    case ExchangeOutcome::OverCap: return ReasonKind::OverCap;
+    case ExchangeOutcome::TimedOut: return ReasonKind::TimedOut;
+    case ExchangeOutcome::PortBusy: return ReasonKind::PortBusy;
+    case ExchangeOutcome::Cancelled: return ReasonKind::Cancelled;
+    default: return ReasonKind::Internal;
+  }
+}
+
+// The reason of a failed exchange: what the channel noted, unless a channel
+// that notes nothing (or something else) leaves only the outcome to go by.
+Reason exchangeReason(Comm::ExchangeOutcome outcome, const std::string& port) {
+  const ReasonKind kind = kindOf(outcome);
+  const ReasonKind noted = Log::notedReason().kind;
+  // Settings refused at open stand for whatever then failed on the port.
+  if (noted == kind || noted == ReasonKind::SettingsRefused) return Log::notedReason();
+  Reason reason = Reason(kind).on(port).withError(EIO);
+  if (kind == ReasonKind::Cancelled) reason.saying(Comm::cancellingSetup());
+  if (kind == ReasonKind::Internal) reason.saying("a troca com o equipamento falhou");
+  return reason;
+}
+
+// A wait that ran out after passing over lines for another session: the
+// device answered, but not this request.
+template <class Response>
+bool answeredAnotherSession(Comm::ExchangeOutcome outcome, const Response& response) {
+  using Comm::ExchangeOutcome;
+  return (outcome == ExchangeOutcome::TimedOut || outcome == ExchangeOutcome::NoAnswer) &&
+         response.passedOverLines() > 0;
+}
+
 const int32_t kSaleRefusalCode = 6010;
 const int32_t kSaleRefusalDetailCode = 1999;
 const char kSaleRefusalPrefix[] = "Erro no XML: ";
@@ -189,11 +255,29 @@ void Tivax::setChannelFactory(ChannelFactory f) {
   factory = std::move(f);
 }
 
-std::string Tivax::getSATCommPort() const {
-  if (!comPort.empty()) return comPort;
+void Tivax::setSysfsRoots(SysfsRoots r) {
+  std::lock_guard<std::mutex> lock(mutex);
+  roots = std::move(r);
+}
+
+std::string Tivax::discoverPort() const {
   UsbSerialDevices finder(kProductName, "", "", roots);
   if (finder.vendorID.empty() || finder.productID.empty() || finder.productName.empty()) return {};
-  return finder.getCommPort();
+  const std::string port = finder.getCommPort();
+  if (port.empty()) {
+    const std::string why = whyNoDevice(finder);
+    Log::noteReason(Reason(ReasonKind::NoDevice).saying(why));
+    if (Log::tracing()) Log::trace("discovery", "no device: " + why);
+  } else if (Log::tracing()) {
+    Log::trace("discovery", Log::formatText("%s (first of %zu with the USB identity and product %s)",
+                                            port.c_str(), finder.ports.size(), kProductName));
+  }
+  return port;
+}
+
+std::string Tivax::getSATCommPort() const {
+  if (!comPort.empty()) return comPort;
+  return discoverPort();
 }
 
 CallOutcome Tivax::connectLocked() {
@@ -204,8 +288,15 @@ CallOutcome Tivax::connectLocked() {
   // to the new one.
   std::unique_ptr<Comm::ICommChannel> previous = std::move(channel);
   channel = factory(port);
+  channelPort = port;
   previous.reset();
-  return channel && channel->openChannel() ? CallOutcome::Answered : CallOutcome::OpenFailed;
+  if (channel && channel->openChannel()) return CallOutcome::Answered;
+  // The channel noted why; one that does not leaves the plain fact.
+  const ReasonKind noted = Log::notedReason().kind;
+  if (noted != ReasonKind::OpenFailed && noted != ReasonKind::PortBusy &&
+      noted != ReasonKind::Cancelled)
+    Log::noteReason(Reason(ReasonKind::OpenFailed).on(port).withError(EIO));
+  return CallOutcome::OpenFailed;
 }
 
 bool Tivax::disconnectLocked() {
@@ -243,7 +334,11 @@ bool Tivax::restart() {
   return asSetUp([this] { return restartLocked() == CallOutcome::Answered; });
 }
 
-bool Tivax::isConnected() const { return UsbSerialDevices::isConnected(kProductName, roots); }
+bool Tivax::isConnected() const {
+  if (UsbSerialDevices::isConnected(kProductName, roots)) return true;
+  discoverPort();  // for the reason, and the log
+  return false;
+}
 
 bool Tivax::setComPort(const std::string& port) {
   return asSetUp([this, &port] {
@@ -262,6 +357,7 @@ CallResult Tivax::run(const Req& req, Ret& ret, std::string& raw, Refuse refuse)
   // A set-up function is waiting for this lock: a call queued behind the
   // one it cancelled must not start a new wait ahead of it.
   if (Comm::cancelRequested()) {
+    Comm::noteCancelled();
     result.outcome = CallOutcome::SetupPending;
     return result;
   }
@@ -270,8 +366,11 @@ CallResult Tivax::run(const Req& req, Ret& ret, std::string& raw, Refuse refuse)
   // exchange.
   if (!channel || !channel->isChannelOpened()) {
     result.reconnected = true;
+    if (Log::tracing()) Log::trace("reconnect", "the link is closed: opening it for this call");
     result.outcome = restartLocked();
     if (result.outcome != CallOutcome::Answered) return result;
+    // Said only of a link that did open: a failed open is its own reason.
+    Log::noteReconnected();
   }
   reset(ret);
   bool refused = false;
@@ -286,10 +385,16 @@ CallResult Tivax::run(const Req& req, Ret& ret, std::string& raw, Refuse refuse)
   result.exchange = tx->channel->exchange(tx->request, tx->response);
   if (result.exchange != Comm::ExchangeOutcome::Answered) {
     result.outcome = CallOutcome::ExchangeFailed;
+    if (answeredAnotherSession(result.exchange, tx->response))
+      Log::noteReason(Reason(ReasonKind::OtherSession)
+                          .counting(tx->response.passedOverSession(), req.numeroSessao));
+    else
+      Log::noteReason(exchangeReason(result.exchange, channelPort));
     return result;
   }
   if (!tx->validateTransaction()) {
     result.outcome = CallOutcome::Rejected;
+    Log::noteReason(tx->invalidity());
     return result;
   }
   copy(tx->response, ret);
@@ -318,6 +423,9 @@ bool Tivax::enviarDadosVenda(const enviar_dados_venda_t& req, enviar_dados_venda
     r.mensagem = kSaleRefusalPrefix + detail;
     line = saleRefusalLine(r);
     refused = true;
+    if (Log::tracing())
+      Log::trace("refusal", "EnviarDadosVenda " + line.substr(0, line.find('|')) +
+                                " 06010, not sent: " + Log::quoted(r.mensagem));
   };
   return run<Transactions::EnviarDadosVenda>(req, ret, raw, refuseMalformed).succeeded();
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one object through which every exported function reaches the device:
 // it owns the channel, knows which port to open, reconnects when it finds
 // the link closed, and runs one transaction per SAT call.
@@ -69,6 +70,8 @@ class Tivax {
   std::string getSATCommPort() const;
 
   void setChannelFactory(ChannelFactory factory);
+  // Where discovery looks (tests point it into a temporary tree).
+  void setSysfsRoots(SysfsRoots roots);
 
   bool ativarSAT(const ativar_sat_t& req, ativar_sat_retorno_t& ret, std::string& raw);
   bool comunicarCertificadoICPBRASIL(const comunicar_certificado_icpbrasil_t& req,
@@ -111,6 +114,9 @@ class Tivax {
   template <class Work>
   bool asSetUp(Work work);
 
+  // The port discovery finds, or "" with the reason noted; logged either way.
+  std::string discoverPort() const;
+
   // Callers hold `mutex`. Answered stands for a link that is open.
   CallOutcome connectLocked();
   bool disconnectLocked();
@@ -127,6 +133,7 @@ class Tivax {
   std::unique_ptr<Comm::ICommChannel> channel;
   std::mutex mutex;
   std::string comPort;
+  std::string channelPort;  // the port of `channel`
   ChannelFactory factory;
   SysfsRoots roots;
 };

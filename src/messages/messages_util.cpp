@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "messages/messages_util.h"
 
 #include <stdexcept>

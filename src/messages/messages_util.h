@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text helpers shared by the request and response messages: building a
 // request line, the session-number form used on the wire, and the numeric
 // test and session normalisation of answer lines.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "messages/network_configuration.h"
 
 #include <cstdio>

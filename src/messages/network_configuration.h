@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The network configuration handed to the device: the caller's XML with its
 // five IPv4 address elements rewritten in plain dotted decimal, serialised
 // again in one fixed layout. EnvioConfigurarInterfaceDeRede's setter and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "messages/receive_messages.h"
 
 #include <cstddef>
@@ -8,7 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "log/text_format.h"
 #include "messages/messages_util.h"
+#include "messages/request_fields.h"
 
 namespace Tivaxlib {
 namespace Transactions {
@@ -20,97 +23,16 @@ namespace {
 // an answer of many thousand fields costs no string per field.
 using Fields = std::vector<std::string_view>;
 
-// ---- The echo signature of each function ---------------------------------
+// ---- The echo ------------------------------------------------------------
 //
 // The device may send the request line back before its answer. An echo is
 // recognised field by field: the field count, the function id, the session
-// number and then every parameter of the request. Numeric parameters are
-// compared as numbers (000123 is 123); text parameters byte for byte with the
-// value as it travelled, i.e. without the line feeds the channel strips and
-// the carriage returns dropped from every received line. Comparing with the
-// stored value instead would lose the answer to any multi-line XML.
-
-// One request parameter as the echo carries it.
-struct EchoValue {
-  const std::string* text;  // null for a numeric parameter
-  int32_t number;
-};
-using EchoParam = EchoValue (*)(const SendMessageBase& request);
-
-template <class T>
-struct MemberTraits;
-template <class Owner_, class Type_>
-struct MemberTraits<Type_ Owner_::*> {
-  using Owner = Owner_;
-  using Type = Type_;
-};
-
-// Reads one field of a request. Each table row names the fields of its own
-// request class, and a record hands in its own id, so the cast always names
-// the request's real type.
-template <auto field>
-EchoValue param(const SendMessageBase& request) {
-  using Traits = MemberTraits<decltype(field)>;
-  const auto& value = static_cast<const typename Traits::Owner&>(request).*field;
-  if constexpr (std::is_same_v<typename Traits::Type, int32_t>)
-    return {nullptr, value};
-  else
-    return {&value, 0};
-}
-
-EchoValue configurationText(const SendMessageBase& request) {
-  return {&static_cast<const EnvioConfigurarInterfaceDeRede&>(request).getDadosConfiguracao(), 0};
-}
-
-constexpr std::size_t kMaxEchoParams = 4;
-
-// Fields 3 onward of the echo; the echo has two fields more than params.
-struct EchoSignature {
-  sat_function_id_t id;
-  EchoParam params[kMaxEchoParams];
-
-  std::size_t paramCount() const {
-    std::size_t count = 0;
-    while (count < kMaxEchoParams && params[count] != nullptr) ++count;
-    return count;
-  }
-};
-
-using Ativar = EnvioAtivarSAT;
-using Trocar = EnvioTrocarCodigoDeAtivacao;
-
-constexpr EchoSignature kEchoSignatures[] = {
-    {ATIVAR_SAT,
-     {param<&Ativar::subComando>, param<&Ativar::codigoDeAtivacao>, param<&Ativar::CNPJ>, param<&Ativar::cUF>}},
-    {COMUNICAR_CERTIFICADO_ICPBRASIL,
-     {param<&EnvioComunicarCertificadoICPBRASIL::codigoDeAtivacao>,
-      param<&EnvioComunicarCertificadoICPBRASIL::certificado>}},
-    {ENVIAR_DADOS_VENDA,
-     {param<&EnvioEnviarDadosVenda::codigoDeAtivacao>, param<&EnvioEnviarDadosVenda::dadosVenda>}},
-    {CANCELAR_ULTIMA_VENDA,
-     {param<&EnvioCancelarUltimaVenda::codigoDeAtivacao>, param<&EnvioCancelarUltimaVenda::chave>,
-      param<&EnvioCancelarUltimaVenda::dadosCancelamento>}},
-    {CONSULTAR_SAT, {}},
-    {TESTE_FIM_A_FIM,
-     {param<&EnvioTesteFimAFim::codigoDeAtivacao>, param<&EnvioTesteFimAFim::dadosVenda>}},
-    {CONSULTAR_STATUS_OPERACIONAL, {param<&EnvioConsultarStatusOperacional::codigoDeAtivacao>}},
-    {CONSULTAR_NUMERO_SESSAO,
-     {param<&EnvioConsultarNumeroSessao::codigoDeAtivacao>,
-      param<&EnvioConsultarNumeroSessao::cNumeroDeSessao>}},
-    {CONFIGURAR_INTERFACE_DE_REDE,
-     {param<&EnvioConfigurarInterfaceDeRede::codigoDeAtivacao>, configurationText}},
-    {ASSOCIAR_ASSINATURA,
-     {param<&EnvioAssociarAssinatura::codigoDeAtivacao>, param<&EnvioAssociarAssinatura::CNPJvalue>,
-      param<&EnvioAssociarAssinatura::assinaturaCNPJs>}},
-    {ATUALIZAR_SOFTWARE_SAT, {param<&EnvioAtualizarSoftwareSAT::codigoDeAtivacao>}},
-    {EXTRAIR_LOGS, {param<&EnvioExtrairLogs::codigoDeAtivacao>}},
-    {BLOQUEAR_SAT, {param<&EnvioBloquearSAT::codigoDeAtivacao>}},
-    {DESBLOQUEAR_SAT, {param<&EnvioDesbloquearSAT::codigoDeAtivacao>}},
-    {TROCAR_CODIGO_DE_ATIVACAO,
-     {param<&Trocar::codigoDeAtivacao>, param<&Trocar::opcao>, param<&Trocar::novoCodigo>,
-      param<&Trocar::confNovoCodigo>}},
-    {CONSULTAR_ULTIMA_SESSAO_FISCAL, {param<&EnvioConsultarUltimaSessaoFiscal::codigoDeAtivacao>}},
-};
+// number and then every parameter of the request (request_fields.h).
+// Numeric parameters are compared as numbers (000123 is 123); text
+// parameters byte for byte with the value as it travelled, i.e. without the
+// line feeds the channel strips and the carriage returns dropped from every
+// received line. Comparing with the stored value instead would lose the
+// answer to any multi-line XML.
 
 // ---- The field layout of each function's answer ---------------------------
 //
@@ -161,7 +83,6 @@ constexpr bool indexedById(const Row (&rows)[N]) {
     if (static_cast<std::size_t>(rows[i].id) != i) return false;
   return N == static_cast<std::size_t>(kSatFunctionCount);
 }
-static_assert(indexedById(kEchoSignatures), "one echo signature per function, in id order");
 static_assert(indexedById(kLayouts), "one layout per function, in id order");
 
 // The destinations a record hands in for the fields that only it has.
@@ -236,28 +157,45 @@ bool sameWithoutLineBreaks(std::string_view received, const std::string& sent) {
 
 // ---- Echo check ------------------------------------------------------------
 
-bool isEcho(const std::string& line, const SendMessageBase& request,
-            const EchoSignature& signature) {
+using Log::formatText;
+
+// How `line` differs from the echo of `request`: "" when it is the echo.
+std::string echoDifference(const std::string& line, const SendMessageBase& request,
+                           const RequestLayout& layout) {
   const Fields fields = splitFields(line, true);
-  const std::size_t paramCount = signature.paramCount();
-  if (fields.size() != 2 + paramCount) return false;
-  if (!isNumber(fields[0]) || !isNumber(fields[1])) return false;
+  const std::size_t paramCount = layout.fieldCount();
+  if (fields.size() != 2 + paramCount)
+    return formatText("a primeira de duas linhas tem %zu campo(s), e o eco deste pedido teria %zu",
+                      fields.size(), 2 + paramCount);
+  const auto notNumber = [](std::size_t field) {
+    return formatText("o campo %zu da primeira de duas linhas não é um número, como no pedido",
+                      field + 1);
+  };
+  if (!isNumber(fields[0])) return notNumber(0);
+  if (!isNumber(fields[1])) return notNumber(1);
   for (std::size_t i = 0; i < paramCount; ++i)
-    if (signature.params[i](request).text == nullptr && !isNumber(fields[2 + i]))
-      return false;
+    if (layout.fields[i].read(request).text == nullptr && !isNumber(fields[2 + i]))
+      return notNumber(2 + i);
   try {
-    if (toInt32(fields[0]) != signature.id) return false;
-    if (toInt32(fields[1]) != request.numeroSessao) return false;
+    if (toInt32(fields[0]) != layout.id)
+      return formatText("a primeira de duas linhas é de outra função (%s), e o pedido da %d",
+                        std::string(fields[0]).c_str(), layout.id);
+    if (toInt32(fields[1]) != request.numeroSessao)
+      return formatText("a primeira de duas linhas é da sessão %s, e o pedido da %d",
+                        std::string(fields[1]).c_str(), request.numeroSessao);
     for (std::size_t i = 0; i < paramCount; ++i) {
-      const EchoValue sent = signature.params[i](request);
+      const RequestValue sent = layout.fields[i].read(request);
       const bool same = sent.text ? sameWithoutLineBreaks(fields[2 + i], *sent.text)
                                   : toInt32(fields[2 + i]) == sent.number;
-      if (!same) return false;
+      if (!same)
+        return formatText("o campo %zu da primeira de duas linhas difere do que o pedido enviou",
+                          3 + i);
     }
   } catch (const std::out_of_range&) {
-    return false;  // a number too long for 32 bits was never sent by us
+    // A number too long for 32 bits was never sent by us.
+    return "um número da primeira de duas linhas não cabe em 32 bits";
   }
-  return true;
+  return std::string();
 }
 
 // Whether a line is numbered for another session: a late answer to an
@@ -292,11 +230,32 @@ void fillAuthority(ReceiveMessageBase& record, const Fields& fields, std::size_t
   if (fields.size() > codAt + 1) record.mensagemSEFAZ.assign(fields[codAt + 1]);
 }
 
+// Why a line does not fit its layout.
+using Log::Reason;
+using Log::ReasonKind;
+
+std::size_t stop(Reason& why, Reason reason) {
+  why = std::move(reason);
+  return 0;
+}
+Reason tooFewFields(const Fields& fields, std::size_t needed) {
+  return Reason(ReasonKind::TooFewFields).counting(static_cast<long long>(fields.size()),
+                                                   static_cast<long long>(needed));
+}
+Reason notANumber(std::size_t index, const char* what) {
+  return Reason(ReasonKind::Unreadable)
+      .saying(formatText("o campo %zu (%s) não é um número", index + 1, what));
+}
+
+const char kSessionField[] = "a sessão";
+const char kCodeField[] = "o código de retorno";
+
 // Returns the index of the first field after the common part, or 0 when the
-// line does not fit the layout and decoding stops.
-std::size_t fillFiveField(ReceiveMessageBase& record, const Fields& fields) {
-  if (fields.size() < 3) return 0;
-  if (!isNumber(fields[0]) || !isNumber(fields[1])) return 0;
+// line does not fit the layout and decoding stops (`why` then says why).
+std::size_t fillFiveField(ReceiveMessageBase& record, const Fields& fields, Reason& why) {
+  if (fields.size() < 3) return stop(why, tooFewFields(fields, 3));
+  if (!isNumber(fields[0])) return stop(why, notANumber(0, kSessionField));
+  if (!isNumber(fields[1])) return stop(why, notANumber(1, kCodeField));
   record.numeroSessao = toInt32(fields[0]);
   record.EEEEE = toInt32(fields[1]);
   record.mensagem.assign(fields[2]);
@@ -304,10 +263,12 @@ std::size_t fillFiveField(ReceiveMessageBase& record, const Fields& fields) {
   return 5;
 }
 
-std::size_t fillSale(ReceiveMessageBase& record, int32_t* CCCC, const Fields& fields) {
-  if (fields.size() < 4) return 0;
+std::size_t fillSale(ReceiveMessageBase& record, int32_t* CCCC, const Fields& fields,
+                     Reason& why) {
+  if (fields.size() < 4) return stop(why, tooFewFields(fields, 4));
+  const char* const names[] = {kSessionField, kCodeField, "o código CCCC"};
   for (std::size_t i = 0; i < 3; ++i)
-    if (!isNumber(fields[i])) return 0;
+    if (!isNumber(fields[i])) return stop(why, notANumber(i, names[i]));
   record.numeroSessao = toInt32(fields[0]);
   record.EEEEE = toInt32(fields[1]);
   const int32_t secondCode = toInt32(fields[2]);
@@ -321,15 +282,15 @@ std::size_t fillSale(ReceiveMessageBase& record, int32_t* CCCC, const Fields& fi
 // its whole line then stands in mensagem. The session number is stored
 // before the result code is looked at.
 std::size_t fillSessionQuery(ReceiveMessageBase& record, const SendMessageBase& request,
-                             const Fields& fields) {
-  if (fields.size() < 3) return 0;
-  if (!isNumber(fields[0])) return 0;
+                             const Fields& fields, Reason& why) {
+  if (fields.size() < 3) return stop(why, tooFewFields(fields, 3));
+  if (!isNumber(fields[0])) return stop(why, notANumber(0, kSessionField));
   record.numeroSessao = toInt32(fields[0]);
   if (record.numeroSessao != request.numeroSessao) {
     record.mensagem = record.rawResponse;
     return 0;
   }
-  if (!isNumber(fields[1])) return 0;
+  if (!isNumber(fields[1])) return stop(why, notANumber(1, kCodeField));
   record.EEEEE = toInt32(fields[1]);
   record.mensagem.assign(fields[2]);
   fillAuthority(record, fields, 3);
@@ -368,20 +329,33 @@ void fillTail(Tail tail, const SendMessageBase& request, const OwnFields& own, c
 }
 
 void fillRecord(ReceiveMessageBase& record, const SendMessageBase& request, const LayoutRow& row,
-                const OwnFields& own, const Fields& fields) {
+                const OwnFields& own, const Fields& fields, Reason& why) {
   std::size_t tailFrom = 0;
   switch (row.layout) {
     case Layout::FiveField:
-      tailFrom = fillFiveField(record, fields);
+      tailFrom = fillFiveField(record, fields, why);
       break;
     case Layout::Sale:
-      tailFrom = fillSale(record, own.secondCode, fields);
+      tailFrom = fillSale(record, own.secondCode, fields, why);
       break;
     case Layout::SessionQuery:
-      tailFrom = fillSessionQuery(record, request, fields);
+      tailFrom = fillSessionQuery(record, request, fields, why);
       break;
   }
   if (tailFrom != 0) fillTail(row.tail, request, own, fields, tailFrom);
+}
+
+}  // namespace
+
+namespace {
+
+// The leading number of a line passed over as another session's.
+int32_t leadingSession(const std::string& line) {
+  try {
+    return toInt32(std::string_view(line).substr(0, line.find('|')));
+  } catch (const std::out_of_range&) {
+    return 0;
+  }
 }
 
 }  // namespace
@@ -391,9 +365,15 @@ void ReceiveMessageBase::decodeReceived(const std::string& received,
                                         std::initializer_list<std::string*> ownTexts,
                                         int32_t* secondCode) noexcept {
   pending = false;
-  if (request == nullptr || id < 0 || id >= kSatFunctionCount) return;
+  failure = Reason();
+  decodedFor = request;
+  if (request == nullptr || id < 0 || id >= kSatFunctionCount) {
+    failure = Reason(ReasonKind::Internal).saying("a resposta não está ligada ao seu pedido");
+    return;
+  }
+  const std::string* answer = nullptr;
   try {
-    const EchoSignature& signature = kEchoSignatures[id];
+    const RequestLayout& signature = requestLayout(id);
     const LayoutRow& layout = kLayouts[id];
     // Built only when needed: for a sale it is a copy of the whole XML.
     std::string sent;
@@ -407,11 +387,14 @@ void ReceiveMessageBase::decodeReceived(const std::string& received,
     std::vector<std::string> lines;
     forEachLine(received, [&](std::string&& line) {
       if (line.empty()) return true;
-      if (layout.layout != Layout::SessionQuery && forAnotherSession(line, *request)) return true;
+      if (layout.layout != Layout::SessionQuery && forAnotherSession(line, *request)) {
+        ++passedOver;
+        otherSession = leadingSession(line);
+        return true;
+      }
       lines.push_back(std::move(line));
       return lines.size() < 3;  // more than two lines are never decoded
     });
-    const std::string* answer = nullptr;
     if (lines.empty()) {
       pending = true;
       return;
@@ -419,23 +402,64 @@ void ReceiveMessageBase::decodeReceived(const std::string& received,
     if (lines.size() == 1) {
       // One line is the answer, unless it is only the request coming back.
       if (isBareEcho(lines[0])) {
+        echoSeen = true;
         pending = true;
         return;
       }
       answer = &lines[0];
-    } else if (lines.size() == 2 && isEcho(lines[0], *request, signature)) {
+    } else if (lines.size() == 2) {
+      const std::string difference = echoDifference(lines[0], *request, signature);
+      if (!difference.empty()) {
+        failure = Reason(ReasonKind::EchoMismatch).saying(difference);
+        return;
+      }
+      echoSeen = true;
       answer = &lines[1];
     } else {
+      failure = Reason(ReasonKind::Unreadable)
+                    .saying("chegaram três linhas ou mais, e só a resposta, ou o eco e a "
+                            "resposta, são lidos");
       return;
     }
+    if (Log::tracing()) answerLine = *answer;
     Fields fields = splitFields(*answer);
+    if (answer->find('|') == std::string::npos) {
+      failure = tooFewFields(fields, layout.layout == Layout::Sale ? 4 : 3);
+      return;
+    }
     rawResponse = MessagesUtil::responseParser(*answer);
-    fillRecord(*this, *request, layout, OwnFields{ownTexts, secondCode}, fields);
-  } catch (const std::exception&) {
+    fillRecord(*this, *request, layout, OwnFields{ownTexts, secondCode}, fields, failure);
+  } catch (const std::exception& error) {
     // A conversion failure ends decoding where it stands, and so does running
     // out of memory: what was filled stays, the rest keeps its defaults, and
     // the transaction's validation judges the result.
+    try {
+      if (dynamic_cast<const std::invalid_argument*>(&error))
+        failure = notANumber(0, kSessionField);
+      else if (dynamic_cast<const std::out_of_range*>(&error))
+        failure = Reason(ReasonKind::Unreadable).saying("um número da resposta não cabe em 32 bits");
+      else
+        failure = Reason(ReasonKind::Internal);
+    } catch (...) {
+      failure = Reason(ReasonKind::Internal);  // no memory left even for the text
+    }
   }
+}
+
+std::string ReceiveMessageBase::describeForLog(const std::string& received) const {
+  std::string text = echoSeen ? "echo=yes" : "echo=no";
+  if (passedOver > 0) text += formatText(" passed_over=%d (session %d)", passedOver, otherSession);
+  if (decodedFor == nullptr) return text + " text=" + Log::quoted(Log::shortenedLine(received));
+  if (!answerLine.empty())
+    return text + " answer=" + Log::quoted(receivedLineForLog(*decodedFor, answerLine));
+  // Nothing taken as the answer: every line, as the log may show it.
+  std::string lines;
+  forEachLine(received, [&](std::string&& line) {
+    if (!lines.empty()) lines += '\n';
+    lines += receivedLineForLog(*decodedFor, line);
+    return true;
+  });
+  return text + " received=" + Log::quoted(lines);
 }
 
 void RetornoAtivarSAT::pushReceivedMessage(std::string& received) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Response messages: one class per SAT function, filled from what the
 // device sent back.
 //
@@ -22,6 +23,7 @@
 #include <string>
 
 #include "comm/comm_message.h"
+#include "log/reason.h"
 #include "messages/sat_function_id.h"
 #include "messages/send_messages.h"
 
@@ -40,12 +42,29 @@ class ReceiveMessageBase : public Comm::ICommReceiveMessage {
 
   bool blockingRead() const override { return true; }
   bool answerPending() const override { return pending; }
+  std::string describeForLog(const std::string& received) const override;
+
+  // Why the last text handed over gave no answer this record could take:
+  // kind None when it was decoded whole, or the answer is still on its way.
+  const Log::Reason& decodeFailure() const { return failure; }
+  // Lines passed over as another session's (a late answer to an earlier
+  // request), and the session number of the last one.
+  int passedOverLines() const { return passedOver; }
+  int32_t passedOverSession() const { return otherSession; }
 
  protected:
   // Set when what arrived held nothing that answers this request: the bare
   // echo, blank lines, lines for other sessions. The answer is still on the
   // way, and the record is as it was.
   bool pending = false;
+  Log::Reason failure;
+  bool echoSeen = false;
+  int passedOver = 0;
+  int32_t otherSession = 0;
+  // For the log only: the request decoded against, and the line taken as
+  // the answer (kept only while the log is on).
+  const SendMessageBase* decodedFor = nullptr;
+  std::string answerLine;
 
   // The one decoding routine behind every pushReceivedMessage. The function
   // id selects the echo signature and the field layout; the class hands in

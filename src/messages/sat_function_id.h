@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device's function numbers: the first field of every request line and
 // of the device's echo of it.
 #pragma once

@@ -1,10 +1,20 @@
+// SPDX-License-Identifier: MIT
 #include "messages/send_messages.h"
 
+#include "log/text_format.h"
+#include "log/trace.h"
 #include "messages/messages_util.h"
+#include "messages/request_fields.h"
 
 namespace Tivaxlib {
 namespace Transactions {
 namespace Messages {
+
+std::string SendMessageBase::pullMessageToLog() const {
+  return Log::formatText("%s session=%s line=%s", requestLayout(functionId()).function,
+                         MessagesUtil::formatSession(numeroSessao).c_str(),
+                         Log::quoted(requestLineForLog(*this)).c_str());
+}
 
 // Every line lists the fields in the order of the exported function's
 // parameters, which is the order the device reads them in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Request messages: one class per SAT function, holding the caller's
 // parameters and turning them into the request line
 //   id|session|param|param...\n
@@ -18,10 +19,16 @@ namespace Messages {
 class SendMessageBase : public Comm::ICommSendMessage {
  public:
   int32_t numeroSessao = 0;
+  // The function the request is for, which says what each field is.
+  virtual sat_function_id_t functionId() const = 0;
+  // "<function> session=<number> line=<the request line>", the activation
+  // codes masked and bulky fields shortened.
+  std::string pullMessageToLog() const override;
 };
 
 class EnvioAtivarSAT : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return ATIVAR_SAT; }
   int32_t subComando = 1;
   std::string codigoDeAtivacao;
   std::string CNPJ;
@@ -31,6 +38,7 @@ class EnvioAtivarSAT : public SendMessageBase {
 
 class EnvioComunicarCertificadoICPBRASIL : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return COMUNICAR_CERTIFICADO_ICPBRASIL; }
   std::string codigoDeAtivacao;
   std::string certificado;
   std::string pullMessageToSend() const override;
@@ -38,6 +46,7 @@ class EnvioComunicarCertificadoICPBRASIL : public SendMessageBase {
 
 class EnvioEnviarDadosVenda : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return ENVIAR_DADOS_VENDA; }
   std::string codigoDeAtivacao;
   std::string dadosVenda;
   std::string pullMessageToSend() const override;
@@ -45,6 +54,7 @@ class EnvioEnviarDadosVenda : public SendMessageBase {
 
 class EnvioCancelarUltimaVenda : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return CANCELAR_ULTIMA_VENDA; }
   std::string codigoDeAtivacao;
   std::string chave;
   std::string dadosCancelamento;
@@ -53,11 +63,13 @@ class EnvioCancelarUltimaVenda : public SendMessageBase {
 
 class EnvioConsultarSAT : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return CONSULTAR_SAT; }
   std::string pullMessageToSend() const override;
 };
 
 class EnvioTesteFimAFim : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return TESTE_FIM_A_FIM; }
   std::string codigoDeAtivacao;
   std::string dadosVenda;
   std::string pullMessageToSend() const override;
@@ -65,12 +77,14 @@ class EnvioTesteFimAFim : public SendMessageBase {
 
 class EnvioConsultarStatusOperacional : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return CONSULTAR_STATUS_OPERACIONAL; }
   std::string codigoDeAtivacao;
   std::string pullMessageToSend() const override;
 };
 
 class EnvioConsultarNumeroSessao : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return CONSULTAR_NUMERO_SESSAO; }
   std::string codigoDeAtivacao;
   int32_t cNumeroDeSessao = 0;
   std::string pullMessageToSend() const override;
@@ -81,6 +95,7 @@ class EnvioConsultarNumeroSessao : public SendMessageBase {
 // so the field can only be set through it.
 class EnvioConfigurarInterfaceDeRede : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return CONFIGURAR_INTERFACE_DE_REDE; }
   std::string codigoDeAtivacao;
   void setDadosConfiguracao(const std::string& configuracao);
   const std::string& getDadosConfiguracao() const;
@@ -92,6 +107,7 @@ class EnvioConfigurarInterfaceDeRede : public SendMessageBase {
 
 class EnvioAssociarAssinatura : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return ASSOCIAR_ASSINATURA; }
   std::string codigoDeAtivacao;
   std::string CNPJvalue;
   std::string assinaturaCNPJs;
@@ -100,30 +116,35 @@ class EnvioAssociarAssinatura : public SendMessageBase {
 
 class EnvioAtualizarSoftwareSAT : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return ATUALIZAR_SOFTWARE_SAT; }
   std::string codigoDeAtivacao;
   std::string pullMessageToSend() const override;
 };
 
 class EnvioExtrairLogs : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return EXTRAIR_LOGS; }
   std::string codigoDeAtivacao;
   std::string pullMessageToSend() const override;
 };
 
 class EnvioBloquearSAT : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return BLOQUEAR_SAT; }
   std::string codigoDeAtivacao;
   std::string pullMessageToSend() const override;
 };
 
 class EnvioDesbloquearSAT : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return DESBLOQUEAR_SAT; }
   std::string codigoDeAtivacao;
   std::string pullMessageToSend() const override;
 };
 
 class EnvioTrocarCodigoDeAtivacao : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return TROCAR_CODIGO_DE_ATIVACAO; }
   std::string codigoDeAtivacao;
   int32_t opcao = 1;
   std::string novoCodigo;
@@ -133,6 +154,7 @@ class EnvioTrocarCodigoDeAtivacao : public SendMessageBase {
 
 class EnvioConsultarUltimaSessaoFiscal : public SendMessageBase {
  public:
+  sat_function_id_t functionId() const override { return CONSULTAR_ULTIMA_SESSAO_FISCAL; }
   std::string codigoDeAtivacao;
   std::string pullMessageToSend() const override;
 };

@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: MIT
 // A transaction binds the request and the response of one SAT call to the
 // channel that carries them, and judges whether the answer belongs to the
 // request.
 #pragma once
 
 #include "comm/comm_channel.h"
+#include "log/reason.h"
 #include "messages/receive_messages.h"
 #include "messages/send_messages.h"
 
@@ -25,6 +27,8 @@ class Transaction {
   Transaction& operator=(const Transaction&) = delete;
 
   virtual bool validateTransaction() const = 0;
+  // Why validateTransaction() is false; kind None when it is true.
+  virtual Log::Reason invalidity() const = 0;
 };
 
 // Rule A: the answer must carry a result code, a message and the request's
@@ -36,6 +40,13 @@ bool validateSameSession(const Messages::ReceiveMessageBase& response,
 // answer of another session, whose whole line then stands in the message.
 bool validateAnySession(const Messages::ReceiveMessageBase& response,
                         const Messages::SendMessageBase& request);
+
+// Why each rule refuses an answer: what the decoding could not read, or
+// the field that breaks the rule.
+Log::Reason explainSameSession(const Messages::ReceiveMessageBase& response,
+                               const Messages::SendMessageBase& request);
+Log::Reason explainAnySession(const Messages::ReceiveMessageBase& response,
+                              const Messages::SendMessageBase& request);
 
 }  // namespace Transactions
 }  // namespace Tivaxlib

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usb/sysfs_files.h"
 
 #include <fcntl.h>

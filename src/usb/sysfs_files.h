@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The few filesystem reads that discovery needs, each one tolerant: a path
 // that is missing or cannot be read yields an empty result, never an error.
 #pragma once

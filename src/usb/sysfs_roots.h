@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where discovery looks for terminals and their sysfs entries. The defaults
 // are the real system roots; tests point them into a temporary tree.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usb/usb_serial_devices.h"
 
 #include <cerrno>
@@ -5,13 +6,13 @@
 #include <cstdlib>
 
 #include "usb/sysfs_files.h"
-#include "usb/text_format.h"
+#include "log/text_format.h"
 
 namespace Tivaxlib {
 
 namespace {
 
-using Usb::formatText;
+using Log::formatText;
 using Usb::readFirstLine;
 
 // Terminal kinds, searched in this order.
@@ -142,8 +143,14 @@ void UsbSerialDevices::loadDevicesFromName(const std::string& name) { findDevice
 
 std::vector<std::string> UsbSerialDevices::findDevicesFromName(const std::string& name) {
   ports.clear();
+  acmTerminals = 0;
+  otherProducts.clear();
   for (const port_info& port : list_ports(roots)) {
-    if (port_matches(port, name, kVendorId, kProductId)) ports.push_back(port.device_path);
+    if (Usb::baseName(port.device_path).compare(0, 6, "ttyACM") == 0) ++acmTerminals;
+    if (port_matches(port, name, kVendorId, kProductId))
+      ports.push_back(port.device_path);
+    else if (port_matches(port, port.product, kVendorId, kProductId))
+      otherProducts.push_back(port);
   }
   return ports;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the device's serial terminal through sysfs.
 //
 // The device shows up as a ttyACM terminal. Its sysfs "device" link leads to
@@ -10,6 +11,7 @@
 // Missing or unreadable entries never raise errors, they just do not match.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -77,6 +79,12 @@ class UsbSerialDevices {
   std::string vendorID;
   std::string productID;
   std::vector<std::string> ports;
+
+  // What the last search saw besides the matches, to tell why it found
+  // nothing: how many ttyACM terminals there were, and those with the USB
+  // identity but another product string.
+  std::size_t acmTerminals = 0;
+  std::vector<port_info> otherProducts;
 
  private:
   SysfsRoots roots;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Memory exhaustion at every allocation of every call.
 //
 // Each exported function is first called normally against a scripted
@@ -60,6 +61,7 @@ class AllocationFailure : public ::testing::Test {
     std::string result;
     std::string request;  // the last line the device received, if any
     bool injected;
+    std::string reason;   // TivaxlibUltimoErro right after the call
   };
 
   static Outcome runWithFailure(const std::function<char*()>& call, long n, bool persistent) {
@@ -67,8 +69,10 @@ class AllocationFailure : public ::testing::Test {
     forgetRequests();
     tivaxalloc::failAllocation(n, persistent);
     char* result = call();
+    const char* reason = TivaxlibUltimoErro();  // allocates nothing
     tivaxalloc::disarm();
     Outcome outcome;
+    outcome.reason = reason ? reason : "(null)";
     outcome.injected = tivaxalloc::failureInjected();
     EXPECT_NE(result, nullptr);
     outcome.result = tivaxtest::takeResult(result);
@@ -89,6 +93,10 @@ class AllocationFailure : public ::testing::Test {
         EXPECT_TRUE(o.result.empty() || o.result == expected)
             << name << " with allocation " << n << (persistent ? " and later" : "")
             << " failing returned: " << o.result;
+        // Whatever failed, the invalid result has a reason, and an answer none.
+        EXPECT_EQ(o.result.empty(), !o.reason.empty())
+            << name << " with allocation " << n << (persistent ? " and later" : "")
+            << " failing: result \"" << o.result << "\", reason \"" << o.reason << "\"";
         if (o.result == expected && !requests.empty()) {
           EXPECT_NE(std::find(requests.begin(), requests.end(), o.request), requests.end())
               << name << " answered normally after sending another request (allocation " << n

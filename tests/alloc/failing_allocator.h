@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Allocation that fails on demand. The program that links
 // failing_allocator.cpp replaces the global operator new and new[] (every
 // form) and routes pugixml's allocations through the same counter, so a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sixteen SAT functions as one table, called through the exported C
 // functions with any texts, and a device script that answers every request
 // line with a well-formed answer of its function. Shared by the tests that

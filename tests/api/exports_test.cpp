@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shared library must export its interface and nothing else.
 #include <gtest/gtest.h>
 
@@ -31,6 +32,8 @@ TEST(Exports, ExactlyTheInterface) {
       "ConsultarNumeroSessao", "ConfigurarInterfaceDeRede", "AssociarAssinatura",
       "AtualizarSoftwareSAT", "ExtrairLogs", "BloquearSAT", "DesbloquearSAT",
       "TrocarCodigoDeAtivacao", "ConsultarUltimaSessaoFiscal",
+      // The node the library's own additions come in.
+      "TivaxlibUltimoErro@@TIVAX_1.1",
       // consultaBloqueio(char const*), retornoInvalido(), AllocAndBuildRet(std::string const&)
       "_Z16consultaBloqueioPKc@@TIVAX_1", "_Z15retornoInvalidov@@TIVAX_1",
       "_Z16AllocAndBuildRetRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE@@TIVAX_1"};

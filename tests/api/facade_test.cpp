@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The road of every call through the exported functions and the device
 // object, against a scripted channel.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The public header must be plain C99, and include twice without harm. */
 #include "tivax.h"
 #include "tivax.h"
@@ -8,6 +9,8 @@ int main(void) {
   /* Refused for its argument: no device is needed. */
   char *r = ConsultarNumeroSessao(1, "12345678", 0);
   int ok = r != NULL && r[0] == '\0';
+  const char *why = TivaxlibUltimoErro();
+  ok = ok && why != NULL && why[0] != '\0';
   DesalocarString(r);
   DesalocarString(NULL);
   if (!ok) {

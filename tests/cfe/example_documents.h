@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The example sale documents kept with the sources, and small builders of
 // test documents.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The layout check over small documents. A document need not be a whole
 // sale: elements with names outside the layout are not checked, so a bare
 // group such as <ide> can be the root.

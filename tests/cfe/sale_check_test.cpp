@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The check as the sale path runs it: cleaned text in, verdict and the
 // detail text of the refusal out.
 #include <string>

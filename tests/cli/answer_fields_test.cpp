@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Naming and printing the fields of device answers.
 #include "answer_fields.h"
 

@@ -34,6 +34,8 @@ offers "" : $subcommands
 offers --json --sessao 12 consultar-st : consultar-status
 offers enviar-venda -- : --codigo --arquivo --json --porta
 offers --porta /dev/nul : /dev/null
+offers --tr : --trace
+offers consultar-sat --trace --j : --json
 offers cancelar-venda --codigo 1 --ch : --chave
 COMP_WORDS=("$tool" enviar-venda --codigo "")
 COMP_CWORD=3

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's command line: what it refuses (status 2, nothing sent), what
 // it accepts, and its help texts.
 #include "command_line.h"

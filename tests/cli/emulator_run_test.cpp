@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool end to end, against the emulator it starts in-process.
 #include <gtest/gtest.h>
 
@@ -114,17 +115,65 @@ TEST(CliAgainstEmulator, ExitStatusFollowsTheResultCode) {
   }
 }
 
-TEST(CliAgainstEmulator, UnreachablePortGivesTheInvalidResult) {
+// A port that does not open is told once, with the library's reason, and
+// no SAT call follows (which would only fail the same way).
+TEST(CliAgainstEmulator, UnreachablePortIsReportedWithItsReason) {
   const std::string port = ::testing::TempDir() + "tivax-nao-existe";
   const Outcome result = runTool({"--porta", port, "consultar-sat"});
   EXPECT_EQ(result.status, kInvalidResult);
   EXPECT_EQ(result.out, "");
-  EXPECT_NE(result.err.find("resultado inválido"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.rfind("tivax: porta não abre: " + port + ": ", 0), 0u) << result.err;
+  EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
 
   const Outcome json = runTool({"--porta", port, "--json", "consultar-sat"});
   EXPECT_EQ(json.status, kInvalidResult);
-  EXPECT_EQ(json.out.rfind("{\"erro\":\"resultado inválido", 0), 0u) << json.out;
+  EXPECT_EQ(json.out.rfind("{\"erro\":\"porta não abre: " + port + ": ", 0), 0u) << json.out;
   EXPECT_EQ(json.out.find('\n'), json.out.size() - 1) << "one object, one line: " << json.out;
+}
+
+// An answer the library rejects: the reason names what was wrong with it,
+// after the session, on standard error and in the JSON object alike.
+TEST(CliAgainstEmulator, InvalidAnswerIsReportedWithTheLibrarysReason) {
+  const struct {
+    tivaxemu::Faults fault;
+    std::string phrase;
+  } cases[] = {
+      {tivaxemu::kGarbage, "campos insuficientes: a resposta tem 1 campo(s), e são precisos ao menos "},
+      {tivaxemu::kOversize, "resposta grande demais: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.phrase);
+    tivaxemu::Options options;
+    options.faults = c.fault;
+    tivaxemu::Emulator device(options);
+    std::string error;
+    ASSERT_TRUE(device.start(&error)) << error;
+    const Outcome line = runTool({"--porta", device.portPath(), "--sessao", "321", "consultar-status",
+                                  "--codigo", "12345678"});
+    EXPECT_EQ(line.status, kInvalidResult);
+    EXPECT_EQ(line.out, "");
+    EXPECT_EQ(line.err.rfind("tivax: resultado inválido (sessão 321): " + c.phrase, 0), 0u) << line.err;
+
+    const Outcome json = runTool({"--porta", device.portPath(), "--sessao", "321", "--json",
+                                  "consultar-status", "--codigo", "12345678"});
+    EXPECT_EQ(json.status, kInvalidResult);
+    EXPECT_EQ(json.out.rfind("{\"erro\":\"resultado inválido (sessão 321): " + c.phrase, 0), 0u) << json.out;
+  }
+}
+
+// "0" from DispositivoConectado is printed as the answer, with the reason
+// beside it in the JSON object (no such device on a test machine, usually;
+// when one is plugged in the answer is 1 and there is no reason).
+TEST(CliAgainstEmulator, UnpluggedDeviceCarriesTheReasonInTheObject) {
+  const Outcome result = runTool({"--json", "dispositivo-conectado"});
+  if (result.status == kSuccess) {
+    EXPECT_EQ(result.out, "{\"conectado\":\"1\"}\n");
+    return;
+  }
+  EXPECT_EQ(result.status, kInvalidResult);
+  EXPECT_EQ(result.out.rfind("{\"conectado\":\"0\",\"erro\":\"nenhum equipamento encontrado: ", 0), 0u)
+      << result.out;
+  EXPECT_EQ(result.err.rfind("tivax: nenhum equipamento encontrado: ", 0), 0u) << result.err;
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the tool in-process and keeps what it said.
 #ifndef TIVAX_TESTS_CLI_RUN_CLI_H
 #define TIVAX_TESTS_CLI_RUN_CLI_H

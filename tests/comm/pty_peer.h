@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test-side tools for the serial channel: a pseudo-terminal standing in for
 // the device, a recorder for the link's pauses, a capture of stderr, and a
 // way to wait until a thread sits in a given blocking system call.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "comm/unix_comm_channel.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole road without a configured port: discovery in a sysfs tree,
 // opening the terminal it names, and an exchange with the device behind it.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the build into a temporary prefix and uses it as an application
 # developer would: a C program built through pkg-config, a C++ program built
 # through find_package(tivax), the example's Makefile and the installed

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages of a build (cpack -G DEB) and checks that each
 # holds what it should, depends on what it should, and that they fit
 # together: no file in two packages, and the unpacked development files

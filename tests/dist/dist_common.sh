@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the install and package checks: their arguments, failure
 # reporting, the build's own settings, and a device emulator for the
 # programs under test. Sourced as: . dist_common.sh BUILD_DIR SOURCE_DIR

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Connecting, in a process of its own: the port is configured before the
 // device exists, and no TivaxlibInit is ever called.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Documents the end-to-end tests send.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "e2e_link.h"
 
 #include <stdlib.h>

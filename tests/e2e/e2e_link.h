@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One emulated device and one library connection for a whole test program:
 // every port open costs the library a second, and the library keeps a
 // single device object per process anyway.

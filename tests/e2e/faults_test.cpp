@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: MIT
 // A device that misbehaves on the wire, as the library meets it. The faults
 // are chosen by the session number (see tools/emulator/emulator.h).
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -48,6 +50,7 @@ TEST_F(WireFaults, AnswersTheLibraryReadsThrough) {
   for (const auto& c : cases) {
     EXPECT_EQ(take(AtualizarSoftwareSAT(c.session, kCode)), softwareAnswer(c.session)) << c.fault;
     EXPECT_EQ(take(ConsultarSAT(c.session + 1)), consultarAnswer(c.session + 1)) << c.fault;
+    EXPECT_STREQ(TivaxlibUltimoErro(), "") << c.fault;
   }
 }
 
@@ -56,20 +59,26 @@ TEST_F(WireFaults, AnswersTheLibraryRefuses) {
   const struct {
     const char* fault;
     std::function<char*()> call;
+    const char* reason;  // how TivaxlibUltimoErro starts
   } cases[] = {
-      {"garbage", [] { return AtualizarSoftwareSAT(tivaxemu::kGarbageSessions + 1, kCode); }},
+      {"garbage", [] { return AtualizarSoftwareSAT(tivaxemu::kGarbageSessions + 1, kCode); },
+       "campos insuficientes: a resposta tem 1 campo(s), e são precisos ao menos 3"},
       // Passed over, and then nothing comes.
       {"other session",
        [] {
          const WithDeadline deadline(std::chrono::milliseconds(500));
          return AtualizarSoftwareSAT(tivaxemu::kOtherSessionSessions + 1, kCode);
-       }},
-      {"silence while polling", [] { return ConsultarSAT(tivaxemu::kSilenceSessions + 1); }},
-      {"past the size cap", [] { return ExtrairLogs(tivaxemu::kOversizeSessions + 1, kCode); }},
+       },
+       "resposta de outra sessão: a resposta é da sessão 9000802, e o pedido da sessão 9000801"},
+      {"silence while polling", [] { return ConsultarSAT(tivaxemu::kSilenceSessions + 1); },
+       "sem resposta: o equipamento em "},
+      {"past the size cap", [] { return ExtrairLogs(tivaxemu::kOversizeSessions + 1, kCode); },
+       "resposta grande demais: "},
   };
   int session = 10;
   for (const auto& c : cases) {
     EXPECT_EQ(take(c.call()), "") << c.fault;
+    EXPECT_EQ(std::string(TivaxlibUltimoErro()).rfind(c.reason, 0), 0u) << TivaxlibUltimoErro();
     EXPECT_EQ(take(AtualizarSoftwareSAT(session, kCode)), "0000" + softwareAnswer(session))
         << "after " << c.fault;
     ++session;
@@ -123,12 +132,18 @@ TEST_F(WireFaults, SessionQueryTakesAnotherSessionsAnswer) {
 TEST_F(WireFaults, HangUpMidAnswerThenTheSamePortWorksAgain) {
   const std::uint64_t hangUps = device().hangUps();
   EXPECT_EQ(take(AtualizarSoftwareSAT(tivaxemu::kHangUpSessions + 1, kCode)), "");
+  EXPECT_EQ(std::string(TivaxlibUltimoErro()).rfind("ligação perdida: a leitura de ", 0), 0u)
+      << TivaxlibUltimoErro();
   EXPECT_EQ(device().hangUps(), hangUps + 1);
   // The library notices the broken link on its next write, then reconnects
   // through the port path on the call after; a few calls at most.
   std::string answer;
-  for (int attempt = 0; attempt < 4 && answer.empty(); ++attempt)
+  for (int attempt = 0; attempt < 4 && answer.empty(); ++attempt) {
     answer = take(AtualizarSoftwareSAT(20 + attempt, kCode));
+    // Every failure on the way says why.
+    EXPECT_NE(answer.empty(), std::string(TivaxlibUltimoErro()).empty()) << TivaxlibUltimoErro();
+    if (answer.empty()) std::printf("[faults] after the hang-up: %s\n", TivaxlibUltimoErro());
+  }
   ASSERT_FALSE(answer.empty());
   EXPECT_EQ(answer.substr(6), "|14000|Software Atualizado com Sucesso||");
 }

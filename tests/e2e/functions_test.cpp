@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every SAT function through the exported C interface, over the terminal,
 // against the emulated device.
 #include <functional>

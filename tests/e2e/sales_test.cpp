@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sale and cancellation paths: cleaning, the library's own refusal, and
 // what reaches the device.
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The emulator's reading of request lines and its shaping of answers.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The emulator as the library meets it: a terminal path, lines in, lines out.
 #include <fcntl.h>
 #include <poll.h>

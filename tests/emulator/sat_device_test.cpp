@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device's answers and state, without the wire.
 #include <gtest/gtest.h>
 

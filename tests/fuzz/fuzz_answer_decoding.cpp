@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Answer decoding for every response class, against a request of its own
 // function with any parameters.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How the fuzz targets read their input. The inputs stay text so that the
 // starter corpus can be written and read by people:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The network-configuration rewriting of ConfigurarInterfaceDeRede and the
 // address conversion behind it, on any bytes.
 //

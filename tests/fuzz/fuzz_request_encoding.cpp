@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Request encoding with any field contents, and the round trip through the
 // device's echo.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sale XML cleaning followed by the layout check, as EnviarDadosVenda runs
 // them, on any bytes.
 //

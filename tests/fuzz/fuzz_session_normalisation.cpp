@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Session normalisation, the numeric test and the wire form of a session
 // number, each compared with a small reference written from the protocol's
 // rules rather than from the library's code.

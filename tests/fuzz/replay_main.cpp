@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Without libFuzzer (an ordinary build), each fuzz target becomes a program
 // that runs its target once for every file named on the command line, or
 // found in a directory named there: the starter corpus and every crash

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The parameters of each request class in line order, reachable through
 // one visitor, so that the fuzz targets fill, print and compare any of the
 // sixteen requests without sixteen copies of the same code.

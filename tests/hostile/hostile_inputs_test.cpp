@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile inputs at the library's boundary, through the exported functions
 // against a scripted device: huge and deeply nested XML, invalid UTF-8 and
 // binary garbage in every text, thousands of separators, line breaks in the

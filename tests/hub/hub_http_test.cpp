@@ -202,6 +202,10 @@ TEST_F(HubHttp, ADeviceThatGoesAwayGives503AndALostSaleIsRecoveredNotResent) {
   EXPECT_EQ(get(*http, "/hub/v1/saude").status, 503);
   const Answer refused = post(*http, "consultarsat", {{"numero_caixa", "9"}});
   EXPECT_EQ(refused.status, 503);
+  // Both say why, in the library's words: the port is gone.
+  for (const Answer* a : {&lost, &refused})
+    EXPECT_EQ(a->body.value("erro", "").rfind("equipamento inacessível: porta não abre: ", 0), 0u)
+        << a->body.dump();
 
   live->startDevice();
   ASSERT_TRUE(live->waitLinkUp());

@@ -34,8 +34,10 @@ TEST(HubConfig, ReadsEveryKey) {
       "base = /sat\n"
       "diario_dias = 30\n"
       "diario_max_mb = 64\n"
-      "conexoes = 8\n");
+      "conexoes = 8\n"
+      "log = /var/log/tivax-hub/trocas.log\n");
   EXPECT_EQ(c.porta, "/dev/ttyACM3");
+  EXPECT_EQ(c.log, "/var/log/tivax-hub/trocas.log");
   EXPECT_EQ(c.codigoAtivacao, "abc12345");
   EXPECT_EQ(c.escutarEndereco, "::");
   EXPECT_EQ(c.escutarPorta, 9000);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers for the decoding tests: the fields every response shares, as a
 // value that compares and prints, and one call that decodes a text.
 #pragma once

@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: MIT
 // How an answer text is taken apart: echo recognition, line and field
 // splitting, the conversion guard, and the per-class layouts.
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "log/reason.h"
 #include "messages/decoded.h"
 #include "messages/receive_messages.h"
 #include "messages/send_messages.h"
@@ -73,24 +75,30 @@ TEST(Echo, IsRecognisedFieldByField) {
   const struct {
     const char* echo;
     bool recognised;
+    const char* why;  // what the failure says when it is not
   } cases[] = {
-      {"0|000042|1|codigo|cnpj|35", true},
-      {"0|42|01|codigo|cnpj|035", true},  // numbers compare as numbers
-      {"0|000042|1|codigo|cnpj|35\r", true},
-      {"0|000043|1|codigo|cnpj|35", true},
-      {"0|99999999999|1|codigo|cnpj|35", true},
-      {"1|000042|1|codigo|cnpj|35", false},
-      {"0|000042|1|codigX|cnpj|35", false},
-      {"0|000042|2|codigo|cnpj|35", false},
-      {"0|000042|1|codigo|cnpj|3a", false},
-      {"0|000042|1|codigo|cnpj|35|x", false},
-      {"0|000042|1|codigo|cnpj", false},
+      {"0|000042|1|codigo|cnpj|35", true, ""},
+      {"0|42|01|codigo|cnpj|035", true, ""},  // numbers compare as numbers
+      {"0|000042|1|codigo|cnpj|35\r", true, ""},
+      {"0|000043|1|codigo|cnpj|35", true, ""},
+      {"0|99999999999|1|codigo|cnpj|35", true, ""},
+      {"1|000042|1|codigo|cnpj|35", false, "a primeira de duas linhas é de outra função (1), e o pedido da 0"},
+      {"0|000042|1|codigX|cnpj|35", false, "o campo 4 da primeira de duas linhas difere do que o pedido enviou"},
+      {"0|000042|2|codigo|cnpj|35", false, "o campo 3 da primeira de duas linhas difere do que o pedido enviou"},
+      {"0|000042|1|codigo|cnpj|3a", false,
+       "o campo 6 da primeira de duas linhas não é um número, como no pedido"},
+      {"0|000042|1|codigo|cnpj|35|x", false,
+       "a primeira de duas linhas tem 7 campo(s), e o eco deste pedido teria 6"},
+      {"0|000042|1|codigo|cnpj", false,
+       "a primeira de duas linhas tem 5 campo(s), e o eco deste pedido teria 6"},
   };
   for (const auto& c : cases) {
     const RetornoAtivarSAT r =
         decode<RetornoAtivarSAT>(request, std::string(c.echo) + "\n000042|04000|ok\n");
     EXPECT_EQ(r.EEEEE, c.recognised ? 4000 : 0) << c.echo;
     EXPECT_EQ(r.rawResponse, c.recognised ? "000042|04000|ok" : "") << c.echo;
+    const std::string why = Log::renderReason(r.decodeFailure());
+    EXPECT_EQ(why, *c.why ? std::string("eco diferente do pedido: ") + c.why : "") << c.echo;
   }
 }
 

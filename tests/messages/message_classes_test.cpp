@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every request class against its line and its response class against a
 // well-formed answer preceded by the device's echo; the wire formatting
 // helpers.

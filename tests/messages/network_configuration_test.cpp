@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The network configuration's address rewriting and re-serialisation, and
 // the decoding of an answer behind the echo of the rewritten text.
 #include <string>

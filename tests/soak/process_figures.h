@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the process holds, read from /proc: open descriptors and resident
 // memory. A long run that leaks either shows it here.
 #pragma once

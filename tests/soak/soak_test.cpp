@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A long run of calls through the exported functions against the device
 // emulator on a pseudo-terminal, with faults mixed in: silence on the
 // polling function, hang-ups that force a reconnection, garbage, oversized

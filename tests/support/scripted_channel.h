@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A channel that talks to a script instead of a device: it records every
 // request line and answers with whatever the script returns for it.
 #pragma once

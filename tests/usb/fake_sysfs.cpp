@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usb/fake_sysfs.h"
 
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A throw-away device directory and sysfs tree laid out like the kernel's,
 // for discovery tests. Device nodes are plain files; class/tty entries link
 // into a fake USB device directory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <sys/stat.h>
 
 #include <string>
@@ -6,11 +7,12 @@
 
 #include "usb/fake_sysfs.h"
 #include "usb/sysfs_files.h"
-#include "usb/text_format.h"
+#include "log/text_format.h"
 
 namespace {
 
 using namespace Tivaxlib::Usb;
+using Tivaxlib::Log::formatText;
 
 TEST(SysfsPaths, ParentAndBaseName) {
   struct Case {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usb/usb_serial_devices.h"
 
 #include <filesystem>

@@ -23,6 +23,7 @@
 
 #include "comm/waits.h"
 #include "e2e_link.h"
+#include "support/port_holder.h"
 #include "tivax.h"
 
 namespace tivaxe2e {
@@ -35,51 +36,13 @@ using Tivaxlib::Comm::setAnswerTimeout;
 constexpr auto kCancelBound = std::chrono::milliseconds(200);
 constexpr auto kQuietPause = std::chrono::milliseconds(10);  // before every send
 
-// Another process that has the port for an exchange of its own: it holds
-// the port's lock until released.
-class OtherProcessHoldingThePort {
- public:
-  explicit OtherProcessHoldingThePort(const std::string& port) {
-    int ready[2], release[2];
-    if (pipe(ready) != 0 || pipe(release) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      // Only async-signal-safe calls in the child of a threaded process.
-      close(ready[0]);
-      close(release[1]);
-      const int fd = open(port.c_str(), O_RDWR | O_NOCTTY);
-      const char ok = fd >= 0 && flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
-      if (write(ready[1], &ok, 1) != 1) _exit(1);
-      char ignored;
-      while (read(release[0], &ignored, 1) < 0 && errno == EINTR) {
-      }
-      _exit(0);
-    }
-    close(ready[1]);
-    close(release[0]);
-    releaseFd_ = release[1];
-    char ok = 'n';
-    holding_ = read(ready[0], &ok, 1) == 1 && ok == 'y';
-    close(ready[0]);
-  }
-  ~OtherProcessHoldingThePort() {
-    if (releaseFd_ >= 0) close(releaseFd_);
-    if (pid_ > 0) waitpid(pid_, nullptr, 0);
-  }
-  bool holding() const { return holding_; }
-
- private:
-  pid_t pid_ = -1;
-  int releaseFd_ = -1;
-  bool holding_ = false;
-};
-
 // Runs `call` on a thread of its own; tells when it has returned.
 class CallInFlight {
  public:
   explicit CallInFlight(std::function<char*()> call)
       : thread_([this, call] {
           result_ = take(call());
+          reason_ = TivaxlibUltimoErro();
           returned_ = Clock::now();
           done_ = true;
         }) {}
@@ -92,9 +55,12 @@ class CallInFlight {
   }
   Clock::time_point returnedAt() const { return returned_; }
   bool done() const { return done_; }
+  // Why the call failed, as its own thread was told.
+  const std::string& reason() const { return reason_; }
 
  private:
   std::string result_;
+  std::string reason_;
   Clock::time_point returned_;
   std::atomic<bool> done_{false};
   std::thread thread_;
@@ -149,6 +115,9 @@ TEST_F(Cancellation, SetUpFunctionsEndAWaitForTheAnswer) {
     const auto setUpAt = Clock::now();
     EXPECT_EQ(c.setUp(), 1) << c.name;
     EXPECT_EQ(call.finish(), "") << c.name;
+    const std::string cancelled =
+        "chamada cancelada: " + std::string(c.name) + " pediu a ligação com o equipamento";
+    EXPECT_EQ(call.reason().substr(0, cancelled.size()), cancelled);
     const auto took = call.returnedAt() - setUpAt;
     EXPECT_LT(took, kCancelBound) << c.name;
     ms.push_back(std::chrono::duration<double, std::milli>(took).count());
@@ -162,7 +131,7 @@ TEST_F(Cancellation, SetUpFunctionsEndAWaitForTheAnswer) {
 // The wait for another process's exchange ends the same way, and nothing
 // is sent.
 TEST_F(Cancellation, DeInitEndsAWaitForThePort) {
-  const OtherProcessHoldingThePort other(device().portPath());
+  const TivaxTest::OtherProcessHoldingThePort other(device().portPath());
   ASSERT_TRUE(other.holding());
   const std::uint64_t before = device().requestCount();
   CallInFlight call([] { return AtualizarSoftwareSAT(21, kCode); });
@@ -171,6 +140,7 @@ TEST_F(Cancellation, DeInitEndsAWaitForThePort) {
   const auto setUpAt = Clock::now();
   EXPECT_EQ(TivaxlibDeInit(), 1);
   EXPECT_EQ(call.finish(), "");
+  EXPECT_EQ(call.reason().rfind("chamada cancelada: TivaxlibDeInit ", 0), 0u) << call.reason();
   EXPECT_LT(call.returnedAt() - setUpAt, kCancelBound);
   EXPECT_EQ(device().requestCount(), before);
 }
@@ -186,21 +156,25 @@ TEST_F(Deadlines, BoundEveryWaitForTheDevice) {
     const char* name;
     int session;
     bool portBusy;
+    const char* reason;
   } cases[] = {
-      {"silent device", tivaxemu::kSilenceSessions + 50, false},
-      {"echo, then silence", tivaxemu::kEchoThenSilenceSessions + 1, false},
-      {"busy port", 22, true},
+      {"silent device", tivaxemu::kSilenceSessions + 50, false,
+       "tempo esgotado: nenhuma resposta completa chegou em 1.5 s (TIVAX_TIMEOUT), na porta "},
+      {"echo, then silence", tivaxemu::kEchoThenSilenceSessions + 1, false,
+       "tempo esgotado: nenhuma resposta completa chegou em 1.5 s"},
+      {"busy port", 22, true, "porta ocupada: outro processo usou "},
   };
   setAnswerTimeout(limit);
   for (const auto& c : cases) {
-    std::unique_ptr<OtherProcessHoldingThePort> other;
+    std::unique_ptr<TivaxTest::OtherProcessHoldingThePort> other;
     if (c.portBusy) {
-      other = std::make_unique<OtherProcessHoldingThePort>(device().portPath());
+      other = std::make_unique<TivaxTest::OtherProcessHoldingThePort>(device().portPath());
       ASSERT_TRUE(other->holding());
     }
     const auto start = Clock::now();
     EXPECT_EQ(take(AtualizarSoftwareSAT(c.session, kCode)), "") << c.name;
     const auto took = Clock::now() - start;
+    EXPECT_EQ(std::string(TivaxlibUltimoErro()).rfind(c.reason, 0), 0u) << TivaxlibUltimoErro();
     EXPECT_GE(took, limit) << c.name;
     EXPECT_LE(took, limit + limit / 10 + kQuietPause) << c.name;
     std::printf("[waits] %-20s gave up after %.3f s (deadline %.3f s)\n", c.name,
@@ -208,6 +182,7 @@ TEST_F(Deadlines, BoundEveryWaitForTheDevice) {
   }
   setAnswerTimeout(std::chrono::nanoseconds(0));
   EXPECT_EQ(take(AtualizarSoftwareSAT(23, kCode)), "000023|14000|Software Atualizado com Sucesso||");
+  EXPECT_STREQ(TivaxlibUltimoErro(), "");
 }
 
 TEST(TimeoutValue, IsReadInSecondsWhateverTheLocale) {

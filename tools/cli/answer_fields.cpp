@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "answer_fields.h"
 
 #include <map>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Names for the "|"-separated fields of a device answer, as the SAT-CF-e
 // standard names them, so that the tool can print them by name.
 #ifndef TIVAX_CLI_ANSWER_FIELDS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "answer_output.h"
 
 #include <utf8.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How the tool prints an answer: the line as the library returned it, one
 // "name=value" line per field, or one JSON object.
 #ifndef TIVAX_CLI_ANSWER_OUTPUT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli_app.h"
 
 #include <stdlib.h>
@@ -58,11 +59,22 @@ int answerStatus(const Subcommand& subcommand, const std::string& line) {
   return success ? kSuccess : kRefused;
 }
 
+// The reason an invalid result is given with: the library's, or, from a
+// library that gives none, what an invalid result may mean.
+std::string invalidResult(int sessao, const std::string& reason) {
+  const std::string session = "sessão " + std::to_string(sessao);
+  if (reason.empty())
+    return "resultado inválido: o equipamento não respondeu, recusou o pedido ou deu uma resposta "
+           "que não corresponde a ele (" + session + ")";
+  return "resultado inválido (" + session + "): " + reason;
+}
+
 int runSubcommand(const CommandLine& line, std::ostream& out, std::ostream& err) {
   const Subcommand& subcommand = *line.subcommand;
-  // The library reads it when it first needs it, and reports a value it
-  // cannot read.
+  // The library reads both when it first needs them, so they are set before
+  // its first call; it reports a timeout it cannot read.
   if (line.timeout) setenv("TIVAX_TIMEOUT", line.timeout->c_str(), 1);
+  if (line.trace) setenv("TIVAX_LOG", "stderr", 1);
   DeviceSession device;
   if (subcommand.needsDevice) {
     std::string reason;
@@ -74,16 +86,15 @@ int runSubcommand(const CommandLine& line, std::ostream& out, std::ostream& err)
   const int sessao = line.sessao ? *line.sessao : device.drawSessionNumber();
   const Answer answer = subcommand.call(Invocation{sessao, line.values});
   if (subcommand.layout == AnswerLayout::Flag) {
-    printAnswer(out, line.format, answer.text, nameFields(subcommand.layout, answer.text, subcommand.flagName));
+    std::vector<NamedField> fields = nameFields(subcommand.layout, answer.text, subcommand.flagName);
+    if (!answer.reason.empty()) {
+      err << "tivax: " << answer.reason << '\n';
+      if (line.format == OutputFormat::Json) fields.emplace_back("erro", answer.reason);
+    }
+    printAnswer(out, line.format, answer.text, fields);
     return answer.valid ? kSuccess : kInvalidResult;
   }
-  if (!answer.valid) {
-    return fail(kInvalidResult,
-                "resultado inválido: o equipamento não respondeu, recusou o pedido ou deu uma resposta "
-                "que não corresponde a ele (sessão " +
-                    std::to_string(sessao) + ")",
-                line.format, out, err);
-  }
+  if (!answer.valid) return fail(kInvalidResult, invalidResult(sessao, answer.reason), line.format, out, err);
   printAnswer(out, line.format, answer.text, nameFields(subcommand.layout, answer.text, subcommand.flagName));
   return answerStatus(subcommand, answer.text);
 }

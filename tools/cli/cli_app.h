@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tivax tool as a function of its arguments and streams, so that tests
 // run it in-process.
 #ifndef TIVAX_CLI_CLI_APP_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line of the tivax tool: named options described by tables,
 // and the parser that turns the words of a command line into checked values.
 #ifndef TIVAX_CLI_CLI_OPTIONS_H

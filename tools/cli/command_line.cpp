@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "command_line.h"
 
 namespace tivaxcli {
@@ -86,6 +87,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, std::istream&
 
   if (words.global.has("sessao")) line.sessao = words.global.integer("sessao");
   if (words.global.has("tempo-limite")) line.timeout = words.global.text("tempo-limite");
+  line.trace = words.global.has("trace");
   if (words.global.has("porta") && words.global.has("emulador"))
     throw UsageError("--porta e --emulador não podem ser usadas juntas");
   if (words.global.has("porta")) {

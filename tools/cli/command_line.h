@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parsing a whole command line: global options anywhere, the subcommand's
 // name, its options; then the checks that need the whole line.
 #ifndef TIVAX_CLI_COMMAND_LINE_H
@@ -24,6 +25,7 @@ struct CommandLine {
   PortChoice port = PortChoice::Discovery;
   std::string portPath;
   std::optional<std::string> timeout;  // for TIVAX_TIMEOUT
+  bool trace = false;                  // TIVAX_LOG=stderr
   OutputFormat format = OutputFormat::Line;
   OptionValues values;  // the subcommand's options, defaults filled, files read
 };

@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: MIT
 #include "device_session.h"
 
 #include <random>
 
 #include "emulator.h"
+#include "subcommands.h"
 #include "tivax.h"
 
 namespace tivaxcli {
@@ -15,28 +17,30 @@ DeviceSession::~DeviceSession() {
 }
 
 bool DeviceSession::connect(PortChoice choice, const std::string& portPath, std::string* error) {
-  switch (choice) {
-    case PortChoice::Emulator: {
-      emulator_ = std::make_unique<tivaxemu::Emulator>();
-      std::string reason;
-      if (!emulator_->start(&reason)) {
-        *error = "não foi possível iniciar o emulador: " + reason;
-        return false;
-      }
-      // Opening a port that fails is reported by the library on standard
-      // error; the call that follows then gives the invalid result.
-      connected_ = ConfigurarPortaSerial(emulator_->portPath().c_str()) == 1;
-      break;
+  std::string port = portPath;
+  if (choice == PortChoice::Emulator) {
+    emulator_ = std::make_unique<tivaxemu::Emulator>();
+    std::string reason;
+    if (!emulator_->start(&reason)) {
+      *error = "não foi possível iniciar o emulador: " + reason;
+      return false;
     }
-    case PortChoice::Path:
-      connected_ = ConfigurarPortaSerial(portPath.c_str()) == 1;
-      break;
-    case PortChoice::Discovery:
-      connected_ = TivaxlibInit() == 1;
-      if (!connected_) *error = "nenhum equipamento encontrado nos terminais USB (use --porta)";
-      break;
+    port = emulator_->portPath();
   }
-  return connected_;
+  if (choice == PortChoice::Discovery) {
+    connected_ = TivaxlibInit() == 1;
+    if (!connected_) {
+      *error = libraryReason();
+      if (error->empty()) *error = "nenhum equipamento encontrado nos terminais USB (use --porta)";
+    }
+    return connected_;
+  }
+  // The path is stored even when it does not open, and the library then
+  // says why. Going on would only have the SAT call try again and fail the
+  // same way, so the tool stops here.
+  connected_ = ConfigurarPortaSerial(port.c_str()) == 1;
+  *error = libraryReason();
+  return connected_ && error->empty();
 }
 
 int DeviceSession::drawSessionNumber() const {

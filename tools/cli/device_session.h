@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The link the tool drives: the port named on the command line, the one
 // found by USB discovery, or an emulator started in this process.
 #ifndef TIVAX_CLI_DEVICE_SESSION_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "help_text.h"
 
 #include <algorithm>
@@ -59,7 +60,10 @@ std::string toolHelp() {
     rows.emplace_back(subcommand.name, subcommand.summary + " (" + subcommand.function + ")");
   printColumns(out, rows);
   out << "\nSem --porta nem --emulador, o equipamento é procurado entre os terminais USB.\n"
-      << kExitStatus << "Use \"tivax SUBCOMANDO --help\" para ver as opções de cada subcomando.\n";
+      << kExitStatus
+      << "Sem uma resposta válida, o motivo dado pela biblioteca vai para a saída de erros\n"
+         "(com --json, também para o membro \"erro\" do objeto).\n"
+      << "Use \"tivax SUBCOMANDO --help\" para ver as opções de cada subcomando.\n";
   return out.str();
 }
 
@@ -85,7 +89,8 @@ std::string subcommandHelp(const Subcommand& subcommand) {
   } else if (subcommand.layout == AnswerLayout::Flag) {
     out << "\nResposta: 1 ou 0 (campo " << subcommand.flagName << ").\n";
   }
-  out << "\nOpções globais: --sessao N, --porta CAMINHO, --emulador, --campos, --json (veja tivax --help).\n"
+  out << "\nOpções globais: --sessao N, --porta CAMINHO, --emulador, --tempo-limite SEGUNDOS, --trace,\n"
+         "--campos, --json (veja tivax --help).\n"
       << kExitStatus;
   return out.str();
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's help: the whole tool, and each subcommand with its options.
 #ifndef TIVAX_CLI_HELP_TEXT_H
 #define TIVAX_CLI_HELP_TEXT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tivax: every function of the SAT-CF-e device from the shell.
 #include <iostream>
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "subcommands.h"
 
 #include <memory>
@@ -14,7 +15,7 @@ Answer satAnswer(char* result) {
   std::unique_ptr<char, void (*)(char*)> owned(result, DesalocarString);
   std::string text = owned ? owned.get() : "";
   const bool valid = !text.empty();
-  return {std::move(text), valid};
+  return {std::move(text), valid, valid ? std::string() : libraryReason()};
 }
 
 // An option's value as the C functions take it.
@@ -54,7 +55,8 @@ Subcommand question(const char* name, const char* function, const char* summary,
   subcommand.needsDevice = needsDevice;
   subcommand.call = [call, zeroIsValid](const Invocation& in) {
     const int value = call(in);
-    return Answer{value ? "1" : "0", value != 0 || zeroIsValid};
+    const bool valid = value != 0 || zeroIsValid;
+    return Answer{value ? "1" : "0", valid, valid ? std::string() : libraryReason()};
   };
   return subcommand;
 }
@@ -171,6 +173,11 @@ std::vector<Subcommand> buildTable() {
 
 }  // namespace
 
+std::string libraryReason() {
+  const char* reason = TivaxlibUltimoErro();
+  return reason ? reason : "";
+}
+
 const CliOption* Subcommand::findOption(const std::string& optionName) const {
   for (const CliOption& option : options)
     if (option.name == optionName) return &option;
@@ -200,6 +207,9 @@ const std::vector<CliOption>& globalOptions() {
       flagOption("emulador", "usa um emulador do equipamento, iniciado pelo próprio comando"),
       optionalOption("tempo-limite", ValueKind::Text, "SEGUNDOS",
                      "espera no máximo SEGUNDOS pela resposta e pela vez na porta (TIVAX_TIMEOUT)"),
+      flagOption("trace",
+                 "registra cada troca com o equipamento na saída de erros, códigos mascarados "
+                 "(TIVAX_LOG=stderr, no lugar de um TIVAX_LOG do ambiente)"),
       flagOption("campos", "imprime cada campo da resposta como nome=valor"),
       flagOption("json", "imprime a resposta como um objeto JSON"),
       flagOption("help", "mostra esta ajuda (também -h)"),

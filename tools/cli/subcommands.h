@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's subcommands: one table row per library function, with its
 // options, the shape of its answer and the call that runs it.
 #ifndef TIVAX_CLI_SUBCOMMANDS_H
@@ -18,11 +19,17 @@ struct Invocation {
 };
 
 // What a call gave back: the library's text (a SAT answer line, or "1"/"0"
-// for the yes-or-no functions) and whether it counts as a valid answer.
+// for the yes-or-no functions), whether it counts as a valid answer, and
+// the library's reason when it does not (may be empty).
 struct Answer {
   std::string text;
   bool valid;
+  std::string reason;
 };
+
+// TivaxlibUltimoErro() copied: the library keeps the text only until the
+// thread's next call, so it is read right after the call it explains.
+std::string libraryReason();
 
 struct Subcommand {
   std::string name;

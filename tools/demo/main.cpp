@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tivax-demo: a whole point-of-sale session through the library's exported
 // functions, against the emulated device on a pseudo-terminal.
 //

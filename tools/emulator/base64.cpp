@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "base64.h"
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Base64 (RFC 4648, with padding): the device's binary payloads (CF-e
 // documents, logs, signatures) travel as base64 so that no "|" or line feed
 // can appear in an answer field.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "emulator.h"
 
 #include <fcntl.h>
@@ -56,6 +57,7 @@ struct Emulator::Impl {
   // False when the terminal fails to read.
   bool readRequests(int master);
   void answer(const LineFramer::Line& line);
+  void tell(Traffic traffic, const std::string& line, Faults faults) const;
   void promoteDuePiece(SteadyClock::time_point now);
   void writeOutput(int master);
   void dropOutput();
@@ -147,7 +149,17 @@ bool Emulator::Impl::readRequests(int master) {
   }
 }
 
+void Emulator::Impl::tell(Traffic traffic, const std::string& line, Faults faults) const {
+  if (!options.observer) return;
+  try {
+    options.observer(traffic, line, faults);
+  } catch (...) {
+    // A report that could not be made does not stop the device.
+  }
+}
+
 void Emulator::Impl::answer(const LineFramer::Line& line) {
+  tell(Traffic::Request, line.text, kNoFault);
   SatDevice::Answer reply;
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -157,6 +169,7 @@ void Emulator::Impl::answer(const LineFramer::Line& line) {
   }
   if (!reply.answered) return;
   const Faults faults = options.faults | faultsForSession(reply.session);
+  tell(Traffic::Answer, reply.line, faults);
   std::vector<Piece> pieces =
       shapeAnswer(line.text, reply.line, reply.session, faults, options, random);
   // An answer held back goes out now, in the middle of the next exchange.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for the fiscal device: it serves the device's line protocol on
 // a pseudo-terminal, so the library can be driven end to end without the
 // hardware. Used in-process by the end-to-end tests and the demo, and as the
@@ -83,6 +84,9 @@ constexpr std::int32_t kBlankCrLfSessions = 9001300;
 // The fault that a session number selects (kNoFault outside the ranges).
 Faults faultsForSession(std::int32_t session);
 
+// What the emulator reports to Options::observer.
+enum class Traffic { Request, Answer };
+
 struct Options {
   std::string activationCode = "12345678";
   // When set, a symlink kept pointing at the current terminal side: a port
@@ -101,6 +105,11 @@ struct Options {
   std::size_t oversizeBytes = 3u << 20;
   // Size of the large answer that follows an echo, line feed included.
   std::size_t largeBytes = (3u << 20) / 2;
+  // Told of each request line as it arrived (without its terminator) and
+  // of each answer line the device gives, with the faults that then change
+  // what goes on the wire (0 for a request). Called on the serving thread;
+  // what it throws is dropped. Unset: nothing is told.
+  std::function<void(Traffic, const std::string& line, Faults faults)> observer;
 };
 
 class Emulator {

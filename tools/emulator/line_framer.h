@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cuts the byte stream from the library into request lines. A line ends at
 // a line feed; one carriage return before it is dropped too, since the
 // terminal may turn the library's LF into CR LF. A line longer than the cap

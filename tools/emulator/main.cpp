@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: MIT
 // tivax-emulator: serves the fiscal device's line protocol on a
 // pseudo-terminal until SIGINT or SIGTERM. Prints the terminal's path (one
-// line on stdout) once it is ready.
+// line on stdout) once it is ready; with --verbose, each request and answer
+// on stderr.
 #include <signal.h>
 
 #include <cstdio>
@@ -8,6 +10,7 @@
 #include <string>
 
 #include "emulator.h"
+#include "traffic_log.h"
 #include "tivax_version.h"
 
 namespace {
@@ -25,6 +28,10 @@ const char kUsage[] =
     "  --crlf           termina cada resposta com CR LF\n"
     "  --split          envia cada resposta em três pedaços, com 50 ms entre eles\n"
     "  --delay          responde a cada pedido com 1,5 s de atraso\n"
+    "  --verbose        mostra na saída de erros cada pedido (\"<- \") e cada\n"
+    "                   resposta (\"-> \"), uma linha cada, com os códigos de\n"
+    "                   ativação e de emergência como ******** e os campos de\n"
+    "                   mais de 256 bytes, o certificado e a assinatura encurtados\n"
     "  --version        mostra a versão\n"
     "  -h, --help       mostra esta ajuda\n"
     "\n"
@@ -46,6 +53,18 @@ const struct {
     {"--delay", tivaxemu::kDelay},
 };
 
+// One line on standard error per request and per answer, each written at
+// once so that lines never mix.
+void report(tivaxemu::Traffic traffic, const std::string& line, tivaxemu::Faults faults) {
+  std::string text = traffic == tivaxemu::Traffic::Request ? "<- " + tivaxemu::reportedRequest(line)
+                                                           : "-> " + tivaxemu::reportedAnswer(line);
+  text = tivaxemu::printable(text);
+  const std::string faultText = tivaxemu::faultNames(faults);
+  if (!faultText.empty()) text += "   [falha: " + faultText + "]";
+  text += '\n';
+  std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
 // Returns 0 to go on, or the exit status.
 int parse(int argc, char** argv, tivaxemu::Options& options) {
   for (int i = 1; i < argc; ++i) {
@@ -57,6 +76,10 @@ int parse(int argc, char** argv, tivaxemu::Options& options) {
     if (arg == "--version") {
       std::printf("tivax-emulator %s\n", TIVAX_VERSION);
       return -1;
+    }
+    if (arg == "--verbose") {
+      options.observer = report;
+      continue;
     }
     if (arg == "--link" || arg == "--codigo") {
       if (i + 1 >= argc) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The emulator's end of the serial link: a pseudo-terminal pair whose
 // terminal side stands in for the device's ttyACM node.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The request line as the device reads it: "id|session|param|param...".
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sale_summary.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the device reads out of a sale document to answer it: who sells, who
 // buys and how much. It checks nothing beyond the document being XML; the
 // library has already checked the layout.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sat_device.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device's behaviour, apart from the wire: one request line in, one
 // answer line out, with the state the answers depend on (activation code,
 // blocked flag, sales, stored answers per session, log).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transmission.h"
 
 #include "request_line.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How an answer goes back on the wire, faults included: the bytes to write
 // and when, and whether the terminal is hung up afterwards.
 #pragma once

@@ -114,6 +114,7 @@ const std::map<std::string, Setter>& setters() {
          c.token = v;
        }},
       {"prazo", parseSeconds},
+      {"log", [](const std::string& v, HubConfig& c) { c.log = v; }},
       {"base",
        [](const std::string& v, HubConfig& c) {
          if (v.empty() || v.front() != '/' || v.back() == '/' ||

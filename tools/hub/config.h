@@ -32,6 +32,9 @@ struct HubConfig {
   int diarioDias = 90;
   std::int64_t diarioMegabytes = 256;
   int conexoes = 32;  // HTTP connections served at once
+  // The library's trace of each exchange (its TIVAX_LOG): "stderr", a file,
+  // or empty for none (an environment's TIVAX_LOG then stands).
+  std::string log;
 };
 
 // A configuration that cannot be used; the message is for the operator.

@@ -5,7 +5,10 @@
 
 namespace tivaxhub {
 
+const char kUnreachable[] = "equipamento inacessível";
+
 bool DeviceLink::connect() {
+  lastError_.clear();
   if (!port_.empty() && !portSet_) {
     // Storing the port also opens it; the link is opened once more below
     // so that the result says whether it is up.
@@ -15,6 +18,7 @@ bool DeviceLink::connect() {
   // Closed first: the old link and the new one are never open together.
   TivaxlibDeInit();
   up_ = TivaxlibInit() == 1;
+  if (!up_) lastError_ = TivaxlibUltimoErro();
   return up_;
 }
 
@@ -23,12 +27,18 @@ void DeviceLink::close() {
   up_ = false;
 }
 
+std::string DeviceLink::unreachable() const {
+  return lastError_.empty() ? std::string(kUnreachable) : std::string(kUnreachable) + ": " + lastError_;
+}
+
 Delivery judgeExchange(const std::string& line, DeviceLink& link) {
   if (!line.empty()) return Delivery::Answered;
   return link.connect() ? Delivery::Invalid : Delivery::Unreachable;
 }
 
-std::string invalidResultReason() {
+std::string lastCallReason() {
+  const char* reason = TivaxlibUltimoErro();
+  if (reason != nullptr && *reason != '\0') return reason;
   return "o equipamento não respondeu, recusou o pedido ou deu uma resposta que não corresponde a ele";
 }
 

@@ -20,9 +20,13 @@ class DeviceLink {
   void close();
   bool up() const { return up_.load(); }
   const std::string& port() const { return port_; }
+  // "equipamento inacessível", with the library's reason for the last
+  // connect() that failed. Read on the thread that connects.
+  std::string unreachable() const;
 
  private:
   std::string port_;
+  std::string lastError_;
   bool portSet_ = false;
   std::atomic<bool> up_{false};
 };
@@ -39,9 +43,12 @@ enum class Delivery {
 // went away shows as unreachable.
 Delivery judgeExchange(const std::string& line, DeviceLink& link);
 
-// Why the library gave the invalid result, for the "erro" member of an
-// answer.
-std::string invalidResultReason();
+extern const char kUnreachable[];
+
+// Why the library gave the calling thread the invalid result just now (its
+// TivaxlibUltimoErro), for the "erro" member of an answer; read before any
+// other library call on the thread.
+std::string lastCallReason();
 
 }  // namespace tivaxhub
 

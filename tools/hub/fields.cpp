@@ -31,19 +31,19 @@ bool cleanText(const std::string& text, bool lineBreaks, bool bars) {
 }
 
 // "" when the value suits the field, else what is wrong with it.
-std::string checkValue(const FieldSpec& spec, const std::string& value, int* status) {
+std::string checkValue(const FieldRule& rule, const std::string& value, int* status) {
   *status = 400;
   if (!utf8::is_valid(value.begin(), value.end())) return "não é UTF-8 válido";
-  switch (spec.kind) {
+  switch (rule.kind) {
     case FieldKind::Integer:
-      if (!allDigits(value) || value.size() > 9 || std::atol(value.c_str()) < spec.min ||
-          std::atol(value.c_str()) > spec.max)
-        return "deve ser um número inteiro de " + std::to_string(spec.min) + " a " +
-               std::to_string(spec.max);
+      if (!allDigits(value) || value.size() > 9 || std::atol(value.c_str()) < rule.min ||
+          std::atol(value.c_str()) > rule.max)
+        return "deve ser um número inteiro de " + std::to_string(rule.min) + " a " +
+               std::to_string(rule.max);
       return "";
     case FieldKind::Digits:
-      if (!allDigits(value) || value.size() != static_cast<size_t>(spec.min))
-        return "deve ter " + std::to_string(spec.min) + " dígitos";
+      if (!allDigits(value) || value.size() != static_cast<size_t>(rule.min))
+        return "deve ter " + std::to_string(rule.min) + " dígitos";
       return "";
     case FieldKind::AccessKey:
       if (value.size() != 47 || value.compare(0, 3, "CFe") != 0 || !allDigits(value.substr(3)))
@@ -114,15 +114,15 @@ bool parseRequest(const HubFunction& function, const std::multimap<std::string, 
   request->function = &function;
   request->values.assign(function.fields.size(), std::string());
   for (size_t i = 0; i < function.fields.size(); ++i) {
-    const FieldSpec& spec = function.fields[i];
-    if (!single(form, spec.name, &value)) return fail(error, 400, std::string(spec.name) + " repetido");
+    const FieldRule& rule = function.fields[i];
+    if (!single(form, rule.name, &value)) return fail(error, 400, std::string(rule.name) + " repetido");
     if (!value) {
-      if (spec.optional) continue;
-      return fail(error, 400, std::string("falta o campo ") + spec.name);
+      if (rule.optional) continue;
+      return fail(error, 400, std::string("falta o campo ") + rule.name);
     }
     int status = 400;
-    const std::string problem = checkValue(spec, *value, &status);
-    if (!problem.empty()) return fail(error, status, std::string(spec.name) + " " + problem);
+    const std::string problem = checkValue(rule, *value, &status);
+    if (!problem.empty()) return fail(error, status, std::string(rule.name) + " " + problem);
     request->values[i] = *value;
   }
   // The emergency code is what proves the caller under option 2.

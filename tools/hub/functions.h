@@ -25,7 +25,7 @@ enum class FieldKind {
               // escapes it), at most kSaleLimitBytes
 };
 
-struct FieldSpec {
+struct FieldRule {
   const char* name;
   FieldKind kind;
   long min = 0;
@@ -44,7 +44,7 @@ using LibraryCall = char* (*)(int session, const char* code, const FieldValues& 
 struct HubFunction {
   const char* path;  // the last path segment, "enviardadosvenda"
   const char* name;  // the standard's name, "EnviarDadosVenda"
-  std::vector<FieldSpec> fields;
+  std::vector<FieldRule> fields;
   bool administrative;
   // A query: carrying it out twice changes nothing on the device, so a
   // repeat whose answer was lost is simply carried out again.

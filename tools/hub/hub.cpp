@@ -86,7 +86,6 @@ const char* outcomeLabel(Delivery delivery) {
   return "";
 }
 
-const char kUnreachable[] = "equipamento inacessível";
 
 }  // namespace
 
@@ -135,12 +134,13 @@ bool Hub::start(bool emulator, std::string* error) {
   // The library reads its deadline when it first needs it: before the
   // first call.
   setenv("TIVAX_TIMEOUT", config_.prazoTexto.c_str(), 1);
+  if (!config_.log.empty()) setenv("TIVAX_LOG", config_.log.c_str(), 1);
   link_ = std::make_unique<DeviceLink>(port);
   const std::string where = port.empty() ? "descoberta USB" : port;
   if (link_->connect())
     logMessage("equipamento conectado (" + where + ")");
   else
-    logMessage("equipamento inacessível (" + where + "); nova tentativa a cada " +
+    logMessage(link_->unreachable() + " (" + where + "); nova tentativa a cada " +
                std::to_string(kUpkeepEvery.count() / 1000) + " s");
   lastRotation_ = nowMilliseconds();
   const std::int64_t removed = journal_->rotate(config_.diarioDias, config_.diarioMegabytes << 20, lastRotation_);
@@ -251,6 +251,7 @@ void Hub::exchange(const HubFunction& function, const HubRequest& request, const
                    Exchange& out) {
   if (!link_->up() && !link_->connect()) {
     out.delivery = Delivery::Unreachable;
+    out.entry.erro = link_->unreachable();  // here, on the thread that connected
     return;
   }
   out.entry = entryFor(function, request, origin);
@@ -269,10 +270,13 @@ void Hub::exchange(const HubFunction& function, const HubRequest& request, const
   const auto started = Clock::now();
   out.line = takeResult(function.call(out.entry.sessao, codigo_.c_str(), request.values));
   metrics_.observeLatency(std::chrono::duration<double>(Clock::now() - started).count());
+  // The library's reason is the calling thread's until its next call: read
+  // before judgeExchange reconnects.
+  const std::string reason = out.line.empty() ? lastCallReason() : std::string();
   out.delivery = judgeExchange(out.line, *link_);
-  if (out.delivery == Delivery::Unreachable) logMessage("equipamento inacessível após " + std::string(function.name));
-  out.entry.erro = out.line.empty() ? (out.delivery == Delivery::Unreachable ? kUnreachable : invalidResultReason())
-                                    : "";
+  if (out.delivery == Delivery::Unreachable)
+    logMessage(link_->unreachable() + " após " + std::string(function.name) + " (" + reason + ")");
+  out.entry.erro = out.line.empty() ? (out.delivery == Delivery::Unreachable ? link_->unreachable() : reason) : "";
   out.entry.estado = out.line.empty() ? estado::kSemResposta : estado::kRespondida;
   if (!out.line.empty()) out.entry.resposta = out.line;
   const bool kept = recordAfter ? journal_->record(out.entry)
@@ -304,7 +308,7 @@ HubReply Hub::execute(const HubRequest& request, const RequestOrigin& origin, Cl
   if (auto refused = queued(request, origin, deadline, [&] { exchange(*request.function, request, origin, out); }))
     return *refused;
   if (out.journalFailed) return errorReply(500, "diário indisponível: a requisição não foi enviada");
-  if (!out.ran) return refuse(request, origin, kUnreachable, "inacessivel");
+  if (!out.ran) return refuse(request, origin, out.entry.erro, "inacessivel");
   return answerReply(statusFor(out.delivery), request.function->name, out.line, out.entry.sessao,
                      out.entry.erro);
 }
@@ -323,7 +327,8 @@ HubReply Hub::recover(const JournalEntry& original, const HubRequest& request, c
   if (out.journalFailed) return errorReply(500, "diário indisponível");
   const std::string unknown = "a resposta da sessão " + std::to_string(original.sessao) +
                               " não pôde ser obtida do equipamento; tente de novo";
-  if (!out.ran || out.line.empty()) return errorReply(503, unknown);
+  if (!out.ran || out.line.empty())
+    return errorReply(503, out.entry.erro.empty() ? unknown : unknown + " (" + out.entry.erro + ")");
 
   // The device answers with the session's own stored line when it has one,
   // else with an answer to the query itself.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Built against the installed library through pkg-config: connects to the
  * port given and asks the device whether it answers. */
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Built against the installed library through find_package(tivax): the C
 // interface and the C++ extras from a C++ program.
 #include <tivax.h>

@@ -1,11 +1,12 @@
-#include "usb/text_format.h"
+// SPDX-License-Identifier: MIT
+#include "log/text_format.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
 
 namespace Tivaxlib {
-namespace Usb {
+namespace Log {
 
 std::string formatText(const char* format, ...) {
   // Most texts fit the first buffer; otherwise the formatter tells us the
@@ -24,5 +25,5 @@ std::string formatText(const char* format, ...) {
   }
 }
 
-}  // namespace Usb
+}  // namespace Log
 }  // namespace Tivaxlib
