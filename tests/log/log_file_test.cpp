@@ -105,7 +105,7 @@ TEST(LogFile, CreatedForTheOwnerOnly) {
 TEST(LogFile, UnopenableLogIsGivenUp) {
   TempDir dir;
   // /proc takes no new files, even from root.
-  for (const std::string path : {std::string("/proc/tivax-test.log"), dir.file("none/x.log")}) {
+  for (const std::string& path : {std::string("/proc/tivax-test.log"), dir.file("none/x.log")}) {
     testing::internal::CaptureStderr();
     setTraceTarget(path.c_str());
     const std::string said = testing::internal::GetCapturedStderr();

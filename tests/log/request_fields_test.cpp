@@ -105,8 +105,9 @@ TEST(RequestForLog, EveryFunctionMasksItsCodes) {
       EXPECT_EQ(std::count(logged.begin(), logged.end(), '|'),
                 std::count(sent.begin(), sent.end(), '|'))
           << function;
-      if (request->functionId() != CONSULTAR_SAT)
+      if (request->functionId() != CONSULTAR_SAT) {
         EXPECT_NE(logged.find("|********"), std::string::npos) << function;
+      }
     }
   }
   Tivaxlib::Log::setCompleteFields(false);
