@@ -35,6 +35,22 @@ std::string MessagesUtil::responseParser(const std::string& line) {
   return normalised;
 }
 
+std::vector<std::string_view> splitFields(std::string_view line, bool trailingCounts) {
+  std::vector<std::string_view> fields;
+  std::size_t start = 0;
+  while (start < line.size()) {
+    const std::size_t bar = line.find('|', start);
+    if (bar == std::string::npos) {
+      fields.push_back(line.substr(start));
+      return fields;
+    }
+    fields.push_back(line.substr(start, bar - start));
+    start = bar + 1;
+  }
+  if (trailingCounts && !line.empty() && line.back() == '|') fields.emplace_back();
+  return fields;
+}
+
 }  // namespace Messages
 }  // namespace Transactions
 }  // namespace Tivaxlib

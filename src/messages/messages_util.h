@@ -7,12 +7,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "messages/sat_function_id.h"
 
 namespace Tivaxlib {
 namespace Transactions {
 namespace Messages {
+
+// Fields as a text stream reads them with "|" as delimiter: empty fields
+// between separators count, a trailing "|" adds none, an empty line has none.
+// An echo is split with `trailingCounts`: a request whose last parameter is
+// empty ends in "|", and that empty parameter is a field of its own.
+std::vector<std::string_view> splitFields(std::string_view line, bool trailingCounts = false);
 
 class MessagesUtil {
  public:

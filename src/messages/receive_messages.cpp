@@ -111,26 +111,6 @@ void forEachLine(const std::string& text, Visit visit) {
   }
 }
 
-// Fields as a text stream reads them with "|" as delimiter: empty fields
-// between separators count, a trailing "|" adds none, an empty line has none.
-// An echo is split with `trailingCounts`: a request whose last parameter is
-// empty ends in "|", and that empty parameter is a field of its own.
-Fields splitFields(const std::string& line, bool trailingCounts = false) {
-  Fields fields;
-  std::size_t start = 0;
-  while (start < line.size()) {
-    const std::size_t bar = line.find('|', start);
-    if (bar == std::string::npos) {
-      fields.emplace_back(line.data() + start, line.size() - start);
-      return fields;
-    }
-    fields.emplace_back(line.data() + start, bar - start);
-    start = bar + 1;
-  }
-  if (trailingCounts && !line.empty() && line.back() == '|') fields.emplace_back();
-  return fields;
-}
-
 // MessagesUtil::isNumber on a view.
 bool isNumber(std::string_view field) {
   if (field.empty()) return false;

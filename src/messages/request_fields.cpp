@@ -102,17 +102,6 @@ static_assert(indexedById(), "one request layout per function, in id order");
 // every "1" of an answer would leave nothing readable.
 constexpr std::size_t kShortestScrubbedSecret = 4;
 
-std::vector<std::string_view> allFields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t bar = line.find('|', start);
-    fields.push_back(line.substr(start, bar == std::string_view::npos ? bar : bar - start));
-    if (bar == std::string_view::npos) return fields;
-    start = bar + 1;
-  }
-}
-
 // Digits only, and equal to `value`.
 bool numberIs(std::string_view field, long long value) {
   if (field.empty() || field.size() > 18) return false;
@@ -161,7 +150,8 @@ std::string receivedLineForLog(const SendMessageBase& request, std::string_view 
     const RequestValue value = layout.fields[i].read(request);
     if (value.text && value.text->size() >= kShortestScrubbedSecret) maskEvery(line, *value.text);
   }
-  const std::vector<std::string_view> fields = allFields(line);
+  // A trailing empty field counts, as in the echo of an empty last parameter.
+  const std::vector<std::string_view> fields = splitFields(line, true);
   if (fields.size() >= 2 && numberIs(fields[0], layout.id) &&
       numberIs(fields[1], request.numeroSessao)) {
     std::string out = std::string(fields[0]) + '|' + std::string(fields[1]);

@@ -44,6 +44,15 @@ class LineReader {
       if (!fill(deadline)) return false;
     }
   }
+  // Exactly `count` bytes; fewer when the descriptor closed or `deadline`
+  // came first.
+  std::string take(std::size_t count, std::chrono::steady_clock::time_point deadline) {
+    while (pending_.size() < count && fill(deadline)) {
+    }
+    std::string out = pending_.substr(0, count);
+    pending_.erase(0, out.size());
+    return out;
+  }
   // Reads until the descriptor is closed or `deadline`.
   void drain(std::chrono::steady_clock::time_point deadline) {
     while (fill(deadline)) {

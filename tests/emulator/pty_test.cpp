@@ -16,11 +16,13 @@
 #include <vector>
 
 #include "emulator.h"
+#include "emulator/raw_port.h"
 
 namespace tivaxemu {
 namespace {
 
 using namespace std::chrono_literals;
+using Port = tivaxtest::RawPort;
 
 // A generous bound on waits that only fail when the emulator is stuck.
 const auto kStuck = 10s;
@@ -33,74 +35,6 @@ class TempDir {
   }
   ~TempDir() { ::rmdir(path.c_str()); }
   std::string path;
-};
-
-// The library's side of the link, raw like the library sets it.
-class Port {
- public:
-  explicit Port(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_NOCTTY)) {
-    termios settings{};
-    if (fd >= 0 && tcgetattr(fd, &settings) == 0) {
-      cfmakeraw(&settings);
-      tcsetattr(fd, TCSANOW, &settings);
-    }
-  }
-  ~Port() {
-    if (fd >= 0) ::close(fd);
-  }
-  bool ok() const { return fd >= 0; }
-
-  void send(const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      ASSERT_GT(n, 0) << std::strerror(errno);
-      done += static_cast<std::size_t>(n);
-    }
-  }
-
-  // Up to and including the next line feed; what came before a hang-up or
-  // the time limit otherwise.
-  std::string readLine() {
-    const auto deadline = std::chrono::steady_clock::now() + kStuck;
-    for (;;) {
-      const std::size_t end = pending.find('\n');
-      if (end != std::string::npos) {
-        std::string line = pending.substr(0, end + 1);
-        pending.erase(0, end + 1);
-        return line;
-      }
-      if (!fill(deadline)) return std::exchange(pending, std::string());
-    }
-  }
-
-  // Exactly `count` bytes (fewer only on a hang-up or when stuck).
-  std::string readBytes(std::size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + kStuck;
-    while (pending.size() < count && fill(deadline)) {
-    }
-    std::string out = pending.substr(0, count);
-    pending.erase(0, out.size());
-    return out;
-  }
-
- private:
-  bool fill(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
-    char buffer[65536];
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n <= 0) return false;
-    pending.append(buffer, static_cast<std::size_t>(n));
-    return true;
-  }
-
-  int fd;
-  std::string pending;
 };
 
 // Waits (bounded) for a condition the emulator's thread brings about.

@@ -16,50 +16,24 @@
 #include <vector>
 
 #include "emulator/child_process.h"
+#include "emulator/raw_port.h"
 
 namespace {
 
 using tivaxtest::ChildProcess;
 using tivaxtest::occurrences;
 
-// The application's side of the link, raw as the library sets it.
-class Link {
+// The application's side of the link: one request line out, the answer
+// line back (without its line feed).
+class Link : public tivaxtest::RawPort {
  public:
-  explicit Link(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY)) {
-    termios settings{};
-    if (fd_ >= 0 && tcgetattr(fd_, &settings) == 0) {
-      cfmakeraw(&settings);
-      tcsetattr(fd_, TCSANOW, &settings);
-    }
-  }
-  ~Link() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  bool ok() const { return fd_ >= 0; }
-
-  // Sends one request line and returns the answer line (empty when none
-  // comes within 10 s, which only a stuck emulator takes).
+  using RawPort::RawPort;
   std::string exchange(const std::string& request) {
     send(request + "\n");
-    return readLine();
+    std::string line = readLine();
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    return line;
   }
-  void send(const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-      if (n <= 0) return;
-      done += static_cast<std::size_t>(n);
-    }
-  }
-
- private:
-  std::string readLine() {
-    std::string line;
-    return reader_.next(std::chrono::steady_clock::now() + std::chrono::seconds(10), line) ? line : "";
-  }
-
-  int fd_;
-  tivaxtest::LineReader reader_{fd_};
 };
 
 std::string oneLine(const std::string& path) {
