@@ -18,38 +18,36 @@ struct ReasonText {
   ReasonKind kind;
   const char* phrase;
   const char* details;
-  bool unreachable;
 };
 
 constexpr ReasonText kTexts[] = {
-    {ReasonKind::None, "", "", false},
-    {ReasonKind::NullArgument, "argumento nulo", "{s} é NULL em {d}", false},
-    {ReasonKind::InvalidArgument, "argumento inválido", "{s} {d}", false},
-    {ReasonKind::NoDevice, "nenhum equipamento encontrado", "{d}", true},
-    {ReasonKind::OpenFailed, "porta não abre", "{s}: {e}{h}", true},
-    {ReasonKind::SettingsRefused, "configuração recusada", "{s}: {d} ({e}){h}", true},
+    {ReasonKind::None, "", ""},
+    {ReasonKind::NullArgument, "argumento nulo", "{s} é NULL em {d}"},
+    {ReasonKind::InvalidArgument, "argumento inválido", "{s} {d}"},
+    {ReasonKind::NoDevice, "nenhum equipamento encontrado", "{d}"},
+    {ReasonKind::OpenFailed, "porta não abre", "{s}: {e}{h}"},
+    {ReasonKind::SettingsRefused, "configuração recusada", "{s}: {d} ({e}){h}"},
     {ReasonKind::WriteFailed, "falha de escrita",
-     "{s}: {e}; a porta foi fechada, e a próxima chamada a abre de novo", true},
+     "{s}: {e}; a porta foi fechada, e a próxima chamada a abre de novo"},
     {ReasonKind::NoAnswer, "sem resposta",
-     "o equipamento em {s} não respondeu em {n} leituras (cerca de 3 s)", true},
-    {ReasonKind::TimedOut, "tempo esgotado", "{d} em {t} s (TIVAX_TIMEOUT), na porta {s}", true},
+     "o equipamento em {s} não respondeu em {n} leituras (cerca de 3 s)"},
+    {ReasonKind::TimedOut, "tempo esgotado", "{d} em {t} s (TIVAX_TIMEOUT), na porta {s}"},
     {ReasonKind::PortBusy, "porta ocupada",
-     "outro processo usou {s} por mais de {t} s (TIVAX_TIMEOUT)", true},
-    {ReasonKind::Cancelled, "chamada cancelada", "{d} pediu a ligação com o equipamento", true},
+     "outro processo usou {s} por mais de {t} s (TIVAX_TIMEOUT)"},
+    {ReasonKind::Cancelled, "chamada cancelada", "{d} pediu a ligação com o equipamento"},
     {ReasonKind::HungUp, "ligação perdida",
      "a leitura de {s} falhou {n} vezes seguidas ({e}): o equipamento foi desligado ou "
-     "reiniciado",
-     true},
+     "reiniciado"},
     {ReasonKind::OverCap, "resposta grande demais",
-     "{n} bytes lidos sem que a resposta terminasse, acima do limite de {m} bytes", false},
+     "{n} bytes lidos sem que a resposta terminasse, acima do limite de {m} bytes"},
     {ReasonKind::OtherSession, "resposta de outra sessão",
-     "a resposta é da sessão {n}, e o pedido da sessão {m}", false},
-    {ReasonKind::EchoMismatch, "eco diferente do pedido", "{d}", false},
+     "a resposta é da sessão {n}, e o pedido da sessão {m}"},
+    {ReasonKind::EchoMismatch, "eco diferente do pedido", "{d}"},
     {ReasonKind::TooFewFields, "campos insuficientes",
-     "a resposta tem {n} campo(s), e são precisos ao menos {m}", false},
-    {ReasonKind::Unreadable, "resposta ilegível", "{d}", false},
-    {ReasonKind::NoResult, "resposta sem resultado", "{d}", false},
-    {ReasonKind::Internal, "erro interno", "{d}", false},
+     "a resposta tem {n} campo(s), e são precisos ao menos {m}"},
+    {ReasonKind::Unreadable, "resposta ilegível", "{d}"},
+    {ReasonKind::NoResult, "resposta sem resultado", "{d}"},
+    {ReasonKind::Internal, "erro interno", "{d}"},
 };
 
 constexpr bool tableInKindOrder() {
@@ -105,8 +103,6 @@ thread_local const char* t_call = "";
 }  // namespace
 
 const char* reasonPhrase(ReasonKind kind) { return kTexts[static_cast<int>(kind)].phrase; }
-
-bool deviceUnreachable(ReasonKind kind) { return kTexts[static_cast<int>(kind)].unreachable; }
 
 std::string renderReason(const Reason& reason) {
   const ReasonText& row = kTexts[static_cast<int>(reason.kind)];

@@ -76,9 +76,6 @@ struct Reason {
 std::string renderReason(const Reason& reason);
 // The fixed phrase every text of the kind starts with.
 const char* reasonPhrase(ReasonKind kind);
-// Whether the kind says the device could not be reached at all (rather
-// than answering something wrong, or the call being refused).
-bool deviceUnreachable(ReasonKind kind);
 
 // ---- the calling thread's reason for the call in progress -----------------
 
