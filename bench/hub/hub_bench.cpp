@@ -16,8 +16,6 @@
 // hub's share without it.
 //
 //   bench_hub [rounds, default 10] [calls per round, default 40]
-#include <httplib.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -29,6 +27,7 @@
 #include <vector>
 
 #include "emulator.h"
+#include "http_client.h"
 #include "http_server.h"
 #include "hub.h"
 #include "tivax.h"
@@ -102,14 +101,12 @@ int main(int argc, char** argv) {
   std::thread serving([&] { server.run(); });
   server.waitServing();
 
-  httplib::Client http("127.0.0.1", port);
-  http.set_tcp_nodelay(true);
   // A checkout keeps its connection to the hub, as HTTP/1.1 clients do.
-  http.set_keep_alive(true);
-  const httplib::Params form = {{"numero_caixa", "1"}};
+  tivaxhubtest::HttpClient http(port);
+  const tivaxhubtest::Form form = {{"numero_caixa", "1"}};
   auto viaHub = [&] {
-    auto result = http.Post("/hub/v1/consultarsat", form);
-    return result && result->status == 200 && result->body.find("|08000|") != std::string::npos;
+    const tivaxhubtest::HttpReply result = http.postForm("/hub/v1/consultarsat", form);
+    return result.status == 200 && result.body.find("|08000|") != std::string::npos;
   };
   int session = 500000;
   auto direct = [&] {
@@ -146,12 +143,10 @@ int main(int argc, char** argv) {
   std::vector<std::thread> threads;
   for (int c = 0; c < clients; ++c)
     threads.emplace_back([&, c] {
-      httplib::Client own("127.0.0.1", port);
-      own.set_tcp_nodelay(true);
-      const httplib::Params mine = {{"numero_caixa", std::to_string(c)}};
+      tivaxhubtest::HttpClient own(port);
+      const tivaxhubtest::Form mine = {{"numero_caixa", std::to_string(c)}};
       for (int i = 0; i < eachClient; ++i) {
-        auto result = own.Post("/hub/v1/consultarsat", mine);
-        if (!result || result->status != 200) ++concurrentFailures;
+        if (own.postForm("/hub/v1/consultarsat", mine).status != 200) ++concurrentFailures;
       }
     });
   for (auto& t : threads) t.join();

@@ -21,7 +21,7 @@ class HubHttp : public ::testing::Test {
     http = live->client();
   }
   // A 200 answer from the device, checked against its request.
-  nlohmann::json expectAnswer(const std::string& funcao, const httplib::Params& form, const std::string& code) {
+  nlohmann::json expectAnswer(const std::string& funcao, const Form& form, const std::string& code) {
     const Answer a = post(*http, funcao, form);
     EXPECT_EQ(a.status, 200) << funcao << " " << a.body.dump();
     const std::string retorno = a.body.value("retorno", "");
@@ -29,12 +29,12 @@ class HubHttp : public ::testing::Test {
     return a.body;
   }
   LiveHub* live = nullptr;
-  std::unique_ptr<httplib::Client> http;
+  std::unique_ptr<HttpClient> http;
 };
 
 TEST_F(HubHttp, EveryFunctionReachesTheDeviceWithItsFields) {
-  const httplib::Params caixa = {{"numero_caixa", "12"}};
-  auto with = [&](httplib::Params more) {
+  const Form caixa = {{"numero_caixa", "12"}};
+  auto with = [&](Form more) {
     more.emplace("numero_caixa", "12");
     return more;
   };
@@ -57,7 +57,7 @@ TEST_F(HubHttp, EveryFunctionReachesTheDeviceWithItsFields) {
   const struct {
     const char* funcao;
     const char* standardName;
-    httplib::Params fields;
+    Form fields;
     const char* code;
   } cases[] = {
       {"cancelarultimavenda", "CancelarUltimaVenda",
@@ -117,10 +117,10 @@ TEST_F(HubHttp, RefusesBeforeTheDevice) {
   const std::uint64_t before = live->device().requestCount();
   const std::string badUtf8 = "<CFe>\xff\xfe</CFe>";
   const struct {
-    httplib::Client* client;
+    HttpClient* client;
     const char* funcao;
-    httplib::Params form;
-    httplib::Headers headers;
+    Form form;
+    Headers headers;
     int status;
   } cases[] = {
       {http.get(), "consultarsat", {}, {}, 400},
@@ -156,7 +156,7 @@ TEST_F(HubHttp, RefusesBeforeTheDevice) {
 }
 
 TEST_F(HubHttp, ARepeatedRequestIdIsAnsweredFromTheJournal) {
-  const httplib::Params sale = {{"numero_caixa", "5"}, {"id_requisicao", "venda-0001"}, {"dados_venda", exampleSale()}};
+  const Form sale = {{"numero_caixa", "5"}, {"id_requisicao", "venda-0001"}, {"dados_venda", exampleSale()}};
   const std::uint64_t before = live->device().requestCount();
   const Answer first = post(*http, "enviardadosvenda", sale);
   ASSERT_EQ(first.status, 200);
@@ -168,7 +168,7 @@ TEST_F(HubHttp, ARepeatedRequestIdIsAnsweredFromTheJournal) {
 
   // The same id from another checkout is another request; for another
   // function from the same checkout, a mistake.
-  httplib::Params other = sale;
+  Form other = sale;
   other.erase("numero_caixa");
   other.emplace("numero_caixa", "6");
   EXPECT_NE(post(*http, "enviardadosvenda", other).body["numero_sessao"], first.body["numero_sessao"]);
@@ -176,7 +176,7 @@ TEST_F(HubHttp, ARepeatedRequestIdIsAnsweredFromTheJournal) {
 
   // Repeats arriving together: one exchange, one answer for all.
   const std::uint64_t beforeBurst = live->device().requestCount();
-  httplib::Params burst = sale;
+  Form burst = sale;
   burst.erase("id_requisicao");
   burst.emplace("id_requisicao", "venda-0002");
   std::vector<std::future<Answer>> answers;
@@ -196,7 +196,7 @@ TEST_F(HubHttp, ARepeatedRequestIdIsAnsweredFromTheJournal) {
 
 TEST_F(HubHttp, ADeviceThatGoesAwayGives503AndALostSaleIsRecoveredNotResent) {
   live->stopDevice();
-  const httplib::Params sale = {{"numero_caixa", "9"}, {"id_requisicao", "perdida"}, {"dados_venda", exampleSale()}};
+  const Form sale = {{"numero_caixa", "9"}, {"id_requisicao", "perdida"}, {"dados_venda", exampleSale()}};
   const Answer lost = post(*http, "enviardadosvenda", sale);
   EXPECT_EQ(lost.status, 503) << lost.body.dump();
   EXPECT_EQ(get(*http, "/hub/v1/saude").status, 503);
@@ -224,7 +224,7 @@ TEST_F(HubHttp, ADeviceThatGoesAwayGives503AndALostSaleIsRecoveredNotResent) {
   EXPECT_NE(live->device().lastRequest().rfind("7|", 0), std::string::npos) << live->device().lastRequest();
   EXPECT_EQ(post(*http, "enviardadosvenda", sale).body, repeat.body);
 
-  const std::string metrics = http->Get("/metrics")->body;
+  const std::string metrics = http->get("/metrics").body;
   EXPECT_NE(metrics.find("tivax_hub_trocas_total{funcao=\"EnviarDadosVenda\",resultado=\"inacessivel\"}"), std::string::npos);
   EXPECT_NE(metrics.find("tivax_hub_equipamento_conectado 1"), std::string::npos);
   EXPECT_NE(metrics.find("tivax_hub_respostas_http_total{codigo=\"503\"}"), std::string::npos);

@@ -101,8 +101,7 @@ class HubProcess : public ::testing::Test {
     EXPECT_FALSE(address.empty()) << readFile(dir.file("hub.err"));
     const size_t colon = address.rfind(':');
     port = std::stoi(address.substr(colon + 1));
-    http = std::make_unique<httplib::Client>("127.0.0.1", port);
-    http->set_read_timeout(60, 0);
+    http = std::make_unique<HttpClient>(port);
     return hub;
   }
   // Waits (bounded) until the journal shows the request sent to the device.
@@ -117,22 +116,21 @@ class HubProcess : public ::testing::Test {
     ADD_FAILURE() << "the request never showed in the journal";
     return {};
   }
-  std::future<Answer> postLater(const std::string& funcao, httplib::Params form) {
+  std::future<Answer> postLater(const std::string& funcao, Form form) {
     return std::async(std::launch::async, [port = port, funcao, form] {
-      httplib::Client own("127.0.0.1", port);
-      own.set_read_timeout(60, 0);
+      HttpClient own(port);
       return post(own, funcao, form);
     });
   }
 
   TempDir dir;
   std::unique_ptr<Child> emulator;
-  std::unique_ptr<httplib::Client> http;
+  std::unique_ptr<HttpClient> http;
   int port = 0;
 };
 
 TEST_F(HubProcess, KilledBetweenSendAndAnswerTheSaleIsRecoveredNotSentTwice) {
-  const httplib::Params sale = {{"numero_caixa", "2"}, {"id_requisicao", "venda-77"}, {"dados_venda", exampleSale()}};
+  const Form sale = {{"numero_caixa", "2"}, {"id_requisicao", "venda-77"}, {"dados_venda", exampleSale()}};
   auto hub = startHub();
   auto lost = postLater("enviardadosvenda", sale);
   const tivaxhub::JournalEntry sent = waitSent(2, "venda-77");

@@ -129,7 +129,11 @@ const std::map<std::string, Setter>& setters() {
          c.diarioMegabytes = integerIn(v, 0, 1 << 20, "diario_max_mb");
        }},
       {"conexoes",
-       [](const std::string& v, HubConfig& c) { c.conexoes = integerIn(v, 1, 1024, "conexoes"); }},
+       [](const std::string& v, HubConfig& c) { c.conexoes = integerIn(v, 1, 16384, "conexoes"); }},
+      {"conexoes_por_cliente",
+       [](const std::string& v, HubConfig& c) {
+         c.conexoesPorCliente = integerIn(v, 1, 16384, "conexoes_por_cliente");
+       }},
   };
   return table;
 }
