@@ -124,11 +124,11 @@ HttpReply HttpClient::request(const std::string& method, const std::string& path
   if (ask) head += "Expect: 100-continue\r\n";
   head += "\r\n";
   auto once = [&] {
-    if (!ask) return sendRaw(head + body) ? readReply() : HttpReply{};
+    if (!ask) return sendRaw(head + body) ? readReply(timeout_) : HttpReply{};
     if (!sendRaw(head)) return HttpReply{};
-    HttpReply interim = readReply();
+    HttpReply interim = readReply(timeout_);
     if (interim.status != 100) return interim;
-    return sendRaw(body) ? readReply() : HttpReply{};
+    return sendRaw(body) ? readReply(timeout_) : HttpReply{};
   };
   // A kept connection the hub closed meanwhile is opened again, once.
   const bool reused = fd_ >= 0;

@@ -51,6 +51,8 @@ class HttpClient {
   // True when the hub closed the connection within `seconds`.
   bool closedByPeer(double seconds);
   void close();
+  // How long request() waits for an answer (default 120 s).
+  void setTimeout(double seconds) { timeout_ = seconds; }
 
  private:
   bool connect();
@@ -58,6 +60,7 @@ class HttpClient {
   std::string source_;
   int fd_ = -1;
   std::string buffer_;
+  double timeout_ = 120;
 };
 
 }  // namespace tivaxhubtest

@@ -232,3 +232,120 @@ TEST_F(HubHttp, ADeviceThatGoesAwayGives503AndALostSaleIsRecoveredNotResent) {
 
 }  // namespace
 }  // namespace tivaxhubtest
+
+namespace tivaxhubtest {
+namespace {
+
+// Every sale up to the device's limit goes through, whichever way a
+// checkout encodes its form: percent escapes (curl --data-urlencode), "+"
+// for spaces (browsers, Python's urlencode), multipart fields and files.
+TEST_F(HubHttp, EverySaleGoesThroughAsUrlEncodedOrMultipart) {
+  struct Encoding {
+    const char* name;
+    std::function<std::pair<std::string, std::string>(const Form&)> encode;  // content type, body
+  };
+  const Encoding encodings[] = {
+      {"percent", [](const Form& f) { return std::make_pair(std::string("application/x-www-form-urlencoded"), formBody(f)); }},
+      {"plus",
+       [](const Form& f) {
+         std::string body = formBody(f);
+         for (size_t at = 0; (at = body.find("%20", at)) != std::string::npos;) body.replace(at, 3, "+");
+         return std::make_pair(std::string("application/x-www-form-urlencoded; charset=UTF-8"), body);
+       }},
+      {"multipart",
+       [](const Form& f) {
+         return std::make_pair(std::string("multipart/form-data; boundary=----caixa7f3a"), multipartBody(f, "----caixa7f3a"));
+       }},
+      {"multipart file",
+       [](const Form& f) {
+         return std::make_pair(std::string("multipart/form-data; boundary=x-x-x"),
+                               multipartBody(f, "x-x-x", {"dados_venda"}));
+       }},
+  };
+  int n = 0;
+  for (const char* example : {"venda-completa.xml", "venda-500-itens.xml"}) {
+    const std::string sale = exampleSale(example);
+    ASSERT_GT(sale.size(), 1000u);
+    std::string first;
+    for (const Encoding& encoding : encodings) {
+      const Form form = {{"numero_caixa", "3"}, {"id_requisicao", "forma-" + std::to_string(++n)}, {"dados_venda", sale}};
+      const auto [type, body] = encoding.encode(form);
+      const HttpReply reply = http->request("POST", "/hub/v1/enviardadosvenda", {{"Content-Type", type}}, body);
+      const nlohmann::json answer = nlohmann::json::parse(reply.body, nullptr, false);
+      EXPECT_EQ(reply.status, 200) << example << " as " << encoding.name << ": " << reply.body.substr(0, 300);
+      EXPECT_EQ(field(answer.value("retorno", ""), 1), "06000") << example << " as " << encoding.name;
+      // The device got the same sale every way (the session aside).
+      const std::string got = live->device().lastRequest();
+      const std::string sent = got.substr(got.find('|', got.find('|') + 1));
+      if (&encoding == encodings) first = sent;
+      EXPECT_EQ(sent, first) << example << " as " << encoding.name;
+      EXPECT_GT(sent.size(), sale.size() * 9 / 10);
+    }
+  }
+}
+
+// What no checkout sends: each case on a connection of its own, then a
+// checkout on the shared one is still served.
+TEST_F(HubHttp, MalformedOrHostileRequestsAreRefusedAndTheHubGoesOn) {
+  const std::string form = "Content-Type: application/x-www-form-urlencoded\r\n";
+  const std::string to = "POST /hub/v1/consultarsat HTTP/1.1\r\nHost: h\r\n";
+  std::string manyHeaders = "GET /hub/v1/saude HTTP/1.1\r\nHost: h\r\n";
+  for (int i = 0; i < 20000; ++i) manyHeaders += "X-Campo: " + std::to_string(i) + "\r\n";
+  manyHeaders += "\r\n";
+  const struct {
+    const char* what;
+    std::string bytes;
+    int status;  // 0: the connection is closed without an answer
+  } cases[] = {
+      {"two lengths", to + form + "Content-Length: 14\r\nContent-Length: 15\r\n\r\nnumero_caixa=1", 400},
+      {"length not a number", to + form + "Content-Length: 14abc\r\n\r\nnumero_caixa=1", 400},
+      {"length and chunks", to + form + "Content-Length: 14\r\nTransfer-Encoding: chunked\r\n\r\nnumero_caixa=1", 400},
+      {"length over the limit", to + form + "Content-Length: 99999999\r\n\r\n", 413},
+      {"repeated field", to + form + "Content-Length: 29\r\n\r\nnumero_caixa=1&numero_caixa=1", 400},
+      {"field in query and body", "POST /hub/v1/consultarsat?numero_caixa=1 HTTP/1.1\r\nHost: h\r\n" + form +
+                                      "Content-Length: 14\r\n\r\nnumero_caixa=1", 400},
+      {"wrong method", "GET /hub/v1/consultarsat HTTP/1.1\r\nHost: h\r\n\r\n", 405},
+      {"unknown path", "GET /outro HTTP/1.1\r\nHost: h\r\n\r\n", 404},
+      {"20000 headers", manyHeaders, 431},
+  };
+  for (const auto& c : cases) {
+    HttpClient raw(live->port());
+    ASSERT_TRUE(raw.sendRaw(c.bytes)) << c.what;
+    const HttpReply reply = raw.readReply(30);
+    EXPECT_EQ(reply.status, c.status) << c.what << ": " << reply.body.substr(0, 200);
+  }
+
+  // A body sent in chunks past the limit is not read to its end.
+  HttpClient chunked(live->port());
+  ASSERT_TRUE(chunked.sendRaw(to + form + "Transfer-Encoding: chunked\r\n\r\n"));
+  const std::string chunk = std::string("100000\r\n") + std::string(0x100000, 'a') + "\r\n";
+  bool refused = false;
+  for (int i = 0; i < 8 && !refused; ++i) refused = !chunked.sendRaw(chunk) || chunked.closedByPeer(0.05);
+  EXPECT_TRUE(refused || chunked.closedByPeer(30)) << "a body past the limit was read on";
+
+  // Ranges are ignored: the whole answer, once.
+  std::string ranges = "bytes=0-0";
+  for (int i = 1; i < 1500; ++i) ranges += ",0-" + std::to_string(i);
+  const HttpReply whole = http->get("/metrics");
+  const HttpReply ranged = http->request("GET", "/metrics", {{"Range", ranges}});
+  EXPECT_EQ(ranged.status, 200);
+  EXPECT_EQ(ranged.headers.count("content-range"), 0u);
+  EXPECT_LT(ranged.body.size(), whole.body.size() + 200);
+
+  // Ten requests written at once get ten answers, in order.
+  std::string pipelined;
+  for (int i = 0; i < 10; ++i)
+    pipelined += to + form + "Content-Length: 15\r\n\r\nnumero_caixa=2" + std::to_string(i % 10);
+  HttpClient pipe(live->port());
+  ASSERT_TRUE(pipe.sendRaw(pipelined));
+  for (int i = 0; i < 10; ++i) {
+    const HttpReply reply = pipe.readReply(30);
+    ASSERT_EQ(reply.status, 200) << "answer " << i;
+    EXPECT_EQ(nlohmann::json::parse(reply.body)["numero_sessao"].get<int>() / 1000, 20 + i % 10);
+  }
+
+  EXPECT_EQ(post(*http, "consultarsat", {{"numero_caixa", "1"}}).status, 200);
+}
+
+}  // namespace
+}  // namespace tivaxhubtest
