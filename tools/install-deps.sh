@@ -15,7 +15,7 @@ set -euo pipefail
 # The demo registers a sale through tivax-hub too: its HTTP, JSON and
 # journal libraries, and curl as the checkout.
 demo=(g++ cmake ninja-build make pkg-config libpugixml-dev libutfcpp-dev
-      libmicrohttpd-dev libsqlite3-dev nlohmann-json3-dev curl)
+      libmicrohttpd-dev libsqlite3-dev libssl-dev nlohmann-json3-dev curl)
 deb=("${demo[@]}" dpkg-dev file)
 test=("${demo[@]}" libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev file
       python3 python3-venv groff-base man-db)

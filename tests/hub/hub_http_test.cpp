@@ -3,6 +3,8 @@
 // refusal, repeated request ids, and a device that goes away and returns.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <future>
 
 #include "hub_support.h"
@@ -172,7 +174,7 @@ TEST_F(HubHttp, ARepeatedRequestIdIsAnsweredFromTheJournal) {
   other.erase("numero_caixa");
   other.emplace("numero_caixa", "6");
   EXPECT_NE(post(*http, "enviardadosvenda", other).body["numero_sessao"], first.body["numero_sessao"]);
-  EXPECT_EQ(post(*http, "consultarsat", {{"numero_caixa", "5"}, {"id_requisicao", "venda-0001"}}).status, 400);
+  EXPECT_EQ(post(*http, "consultarsat", {{"numero_caixa", "5"}, {"id_requisicao", "venda-0001"}}).status, 409);
 
   // Repeats arriving together: one exchange, one answer for all.
   const std::uint64_t beforeBurst = live->device().requestCount();
@@ -282,6 +284,62 @@ TEST_F(HubHttp, EverySaleGoesThroughAsUrlEncodedOrMultipart) {
       EXPECT_GT(sent.size(), sale.size() * 9 / 10);
     }
   }
+}
+
+// A sale journalled under a session number and never sent (the hub
+// stopped in between), as the number's earlier sale lies on the device.
+void journalUnsent(const std::string& path, int caixa, int sessao, const std::string& id) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_busy_timeout(db, 10000);
+  const std::string sql =
+      "INSERT INTO diario (instante, caixa, funcao, sessao, cliente, tamanho, id_requisicao, estado) VALUES (1, " +
+      std::to_string(caixa) + ", 'EnviarDadosVenda', " + std::to_string(sessao) + ", '127.0.0.1', 1, '" + id +
+      "', 'enviada')";
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+// The device keeps one answer per session number, and a checkout's numbers
+// come round again: the answer it gives back for a sale the hub could not
+// know it sent is used only when its CF-e is this sale's.
+TEST_F(HubHttp, ARecoveredReceiptIsUsedOnlyWhenItIsThisSales) {
+  const Answer earlier = post(*http, "enviardadosvenda",
+                              {{"numero_caixa", "40"}, {"id_requisicao", "antiga"}, {"dados_venda", exampleSale()}});
+  ASSERT_EQ(earlier.status, 200);
+  const int sessao = earlier.body["numero_sessao"];
+  const struct {
+    const char* id;
+    const char* sale;
+  } cases[] = {
+      {"outra-venda", "venda-completa.xml"},  // other items, other payments
+      {"mesma-venda", "venda-minima.xml"},    // the same items again: the receipt is still the older one
+  };
+  for (const auto& c : cases) {
+    journalUnsent(live->config().diario, 40, sessao, c.id);
+    const std::uint64_t before = live->device().requestCount();
+    const Answer resent = post(*http, "enviardadosvenda",
+                               {{"numero_caixa", "40"}, {"id_requisicao", c.id}, {"dados_venda", exampleSale(c.sale)}});
+    EXPECT_EQ(resent.status, 200) << c.id << " " << resent.body.dump().substr(0, 300);
+    EXPECT_EQ(resent.body.value("retorno", "?"), "") << c.id << ": another sale's receipt";
+    EXPECT_NE(resent.body.value("erro", "").find("não foi registrada"), std::string::npos) << resent.body.dump();
+    EXPECT_EQ(live->device().requestCount(), before + 1) << "only the question about the session";
+  }
+}
+
+// A checkout whose counter went back sends another sale under a used id:
+// it is told so, and the first sale's receipt is not handed out for it.
+TEST_F(HubHttp, TheSameIdForAnotherRequestIsAConflict) {
+  const Form first = {{"numero_caixa", "41"}, {"id_requisicao", "v-1"}, {"dados_venda", exampleSale()}};
+  ASSERT_EQ(post(*http, "enviardadosvenda", first).status, 200);
+  const std::uint64_t before = live->device().requestCount();
+  const Answer other = post(*http, "enviardadosvenda",
+                            {{"numero_caixa", "41"}, {"id_requisicao", "v-1"}, {"dados_venda", exampleSale("venda-completa.xml")}});
+  EXPECT_EQ(other.status, 409) << other.body.dump().substr(0, 300);
+  EXPECT_NE(other.body.value("erro", "").find("outro conteúdo"), std::string::npos) << other.body.dump();
+  EXPECT_EQ(post(*http, "consultarsat", {{"numero_caixa", "41"}, {"id_requisicao", "v-1"}}).status, 409);
+  EXPECT_EQ(post(*http, "enviardadosvenda", first).status, 200) << "the same request is still a repeat";
+  EXPECT_EQ(live->device().requestCount(), before);
 }
 
 // What no checkout sends: each case on a connection of its own, then a

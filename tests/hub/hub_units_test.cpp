@@ -256,6 +256,27 @@ TEST(HubJournal, RecordsRequestsAndKeepsSessionsAcrossReopeningAndRotation) {
   EXPECT_EQ(journal->lastSession(4), query.sessao);
 }
 
+// A request journalled without an answer keeps its session number: the
+// checkout goes round its 999 numbers past it, so that the device's answer
+// under that number stays this request's.
+TEST(HubJournal, ANumberWhoseRequestAwaitsItsAnswerIsNeverDrawnAgain) {
+  TempDir dir;
+  std::string error;
+  auto journal = Journal::open(dir.file("diario.db"), &error);
+  ASSERT_TRUE(journal) << error;
+  JournalEntry unsent;
+  unsent.caixa = 7;
+  unsent.funcao = "EnviarDadosVenda";
+  unsent.idRequisicao = "sem-resposta";
+  ASSERT_TRUE(journal->begin(unsent));
+  for (int i = 0; i < 2 * 999; ++i) ASSERT_NE(journal->drawSession(7), unsent.sessao) << "draw " << i;
+  // Once answered, the number comes round again.
+  ASSERT_TRUE(journal->finish(unsent.row, estado::kRespondida, std::string("resposta"), ""));
+  std::set<int> drawn;
+  for (int i = 0; i < 999; ++i) drawn.insert(journal->drawSession(7));
+  EXPECT_EQ(drawn.count(unsent.sessao), 1u);
+}
+
 TEST(HubJournal, RotationBySizeRemovesTheOldest) {
   TempDir dir;
   std::string error;

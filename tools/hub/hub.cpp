@@ -6,6 +6,7 @@
 
 #include "emulator.h"
 #include "operations_log.h"
+#include "recovery.h"
 #include "tivax.h"
 
 namespace tivaxhub {
@@ -45,6 +46,7 @@ JournalEntry entryFor(const HubFunction& function, const HubRequest& request, co
   entry.cliente = origin.cliente;
   entry.tamanho = origin.tamanho;
   entry.idRequisicao = request.id;
+  entry.resumo = request.resumo;
   return entry;
 }
 
@@ -96,6 +98,7 @@ std::string jsonText(const nlohmann::ordered_json& value) {
 // A request id being served: repeats that arrive meanwhile wait for it.
 struct Hub::Pending {
   const HubFunction* function = nullptr;
+  std::string resumo;
   bool done = false;
   HubReply reply;
 };
@@ -170,10 +173,28 @@ void Hub::upkeep() {
   }
 }
 
-HubReply Hub::call(const HubRequest& request, const RequestOrigin& origin) {
+namespace {
+
+// The same id from the same checkout for another request: the checkout's
+// counter went back, and answering with the first request's answer would
+// lose this one.
+std::optional<HubReply> idConflict(const std::string& funcao, const std::string& resumo, const HubRequest& request) {
+  if (funcao != request.function->name)
+    return errorReply(409, "id_requisicao já usado por este caixa para " + funcao + "; use outro id_requisicao");
+  if (!resumo.empty() && resumo != request.resumo)
+    return errorReply(409, "id_requisicao já usado por este caixa para outra requisição de " + funcao +
+                               " com outro conteúdo; use outro id_requisicao");
+  return std::nullopt;
+}
+
+}  // namespace
+
+HubReply Hub::call(const HubRequest& incoming, const RequestOrigin& origin) {
   const auto deadline =
       Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(config_.prazo));
-  if (request.id.empty()) return execute(request, origin, deadline);
+  if (incoming.id.empty()) return execute(incoming, origin, deadline);
+  HubRequest request = incoming;
+  request.resumo = requestDigest(request);
 
   const auto key = std::make_pair(request.caixa, request.id);
   std::unique_lock<std::mutex> lock(pendingMutex_);
@@ -184,12 +205,13 @@ HubReply Hub::call(const HubRequest& request, const RequestOrigin& origin) {
     return awaitPending(pending, request, deadline);
   }
   const std::optional<JournalEntry> found = journal_->find(request.caixa, request.id);
-  if (found && found->funcao != request.function->name)
-    return errorReply(400, "id_requisicao já usado pelo caixa para " + found->funcao);
+  if (found)
+    if (auto conflict = idConflict(found->funcao, found->resumo, request)) return *conflict;
   if (found && found->estado == estado::kRespondida) return entryReply(*found);
 
   auto pending = std::make_shared<Pending>();
   pending->function = request.function;
+  pending->resumo = request.resumo;
   pending_[key] = pending;
   lock.unlock();
 
@@ -215,8 +237,7 @@ HubReply Hub::call(const HubRequest& request, const RequestOrigin& origin) {
 HubReply Hub::awaitPending(const std::shared_ptr<Pending>& pending, const HubRequest& request,
                            Clock::time_point deadline) {
   std::unique_lock<std::mutex> lock(pendingMutex_);
-  if (pending->function != request.function)
-    return errorReply(400, std::string("id_requisicao já usado pelo caixa para ") + pending->function->name);
+  if (auto conflict = idConflict(pending->function->name, pending->resumo, request)) return *conflict;
   // The original may still be on the wire past this request's deadline.
   if (!pendingDone_.wait_until(lock, deadline, [&] { return pending->done; }))
     return errorReply(503, "a requisição com este id_requisicao ainda está em andamento; tente de novo");
@@ -332,10 +353,21 @@ HubReply Hub::recover(const JournalEntry& original, const HubRequest& request, c
 
   // The device answers with the session's own stored line when it has one,
   // else with an answer to the query itself.
+  // Session numbers come round again: the kept answer may be an older
+  // request's.
   if (std::atoi(answerField(out.line, 0).c_str()) == original.sessao) {
-    journal_->finish(original.row, estado::kRespondida, out.line, "");
-    metrics_.countExchange(original.funcao, "recuperada");
-    return answerReply(200, original.funcao, out.line, original.sessao, "");
+    const std::string mismatch =
+        answerMismatch(request, out.line, journal_->answerBefore(original.caixa, original.sessao, original.row));
+    if (mismatch.empty()) {
+      journal_->finish(original.row, estado::kRespondida, out.line, "");
+      metrics_.countExchange(original.funcao, "recuperada");
+      return answerReply(200, original.funcao, out.line, original.sessao, "");
+    }
+    const std::string erro = "a requisição não foi registrada pelo equipamento (" + mismatch +
+                             "); envie-a de novo com outro id_requisicao";
+    journal_->finish(original.row, estado::kRespondida, std::nullopt, erro);
+    metrics_.countExchange(original.funcao, "nao_recebida");
+    return answerReply(200, original.funcao, "", original.sessao, erro);
   }
   if (answerField(out.line, 1) == kSessaoInexistente) {
     const std::string erro = "a requisição não chegou ao equipamento (sessão " +

@@ -58,7 +58,7 @@ class Hub {
   // stopQueue(), then closes the link and stops the emulator.
   void stop();
 
-  HubReply call(const HubRequest& request, const RequestOrigin& origin);
+  HubReply call(const HubRequest& incoming, const RequestOrigin& origin);
   HubReply health() const;
   std::string metricsText() const;
 

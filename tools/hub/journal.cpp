@@ -69,17 +69,19 @@ const char kSchema[] =
     " estado TEXT NOT NULL,"
     " resposta TEXT,"
     " erro TEXT,"
-    " respondida_em INTEGER);"
+    " respondida_em INTEGER,"
+    " resumo TEXT);"
     "CREATE INDEX IF NOT EXISTS diario_id ON diario (caixa, id_requisicao)"
     " WHERE id_requisicao IS NOT NULL;"
     "CREATE INDEX IF NOT EXISTS diario_instante ON diario (instante);"
+    "CREATE INDEX IF NOT EXISTS diario_sessao ON diario (caixa, sessao);"
     // Kept apart from the entries so that rotation never loses a
     // checkout's place in its range of session numbers.
     "CREATE TABLE IF NOT EXISTS sessoes (caixa INTEGER PRIMARY KEY, ultima INTEGER NOT NULL);";
 
 const char kColumns[] =
     "SELECT linha, instante, caixa, funcao, sessao, cliente, tamanho, id_requisicao, estado,"
-    " resposta, erro, respondida_em FROM diario ";
+    " resposta, erro, respondida_em, resumo FROM diario ";
 
 JournalEntry readEntry(Statement& s) {
   JournalEntry e;
@@ -95,6 +97,7 @@ JournalEntry readEntry(Statement& s) {
   if (!s.isNull(9)) e.resposta = s.text(9);
   e.erro = s.text(10);
   e.respondidaEm = s.integer(11);
+  e.resumo = s.text(12);
   return e;
 }
 
@@ -129,7 +132,8 @@ std::unique_ptr<Journal> Journal::open(const std::string& path, std::string* err
   // rotation give the space of removed entries back to the file system.
   const bool ready = journal->exec("PRAGMA auto_vacuum = INCREMENTAL") &&
                      journal->exec("PRAGMA journal_mode = WAL") &&
-                     journal->exec("PRAGMA synchronous = FULL") && journal->exec(kSchema);
+                     journal->exec("PRAGMA synchronous = FULL") && journal->exec(kSchema) &&
+                     journal->addDigestColumn();
   if (!ready) {
     *error = "não foi possível preparar o diário " + path + ": " + journal->error_;
     return nullptr;
@@ -140,6 +144,13 @@ std::unique_ptr<Journal> Journal::open(const std::string& path, std::string* err
 Journal::Journal(sqlite3* db) : db_(db) {}
 
 Journal::~Journal() { sqlite3_close(db_); }
+
+// Journals written before requests had digests lack the column.
+bool Journal::addDigestColumn() {
+  Statement columns(db_, "SELECT 1 FROM pragma_table_info('diario') WHERE name = 'resumo'");
+  if (columns.step() == SQLITE_ROW) return true;
+  return exec("ALTER TABLE diario ADD COLUMN resumo TEXT");
+}
 
 bool Journal::exec(const char* sql) {
   char* message = nullptr;
@@ -163,10 +174,28 @@ int Journal::drawLocked(int caixa) {
     std::random_device entropy;
     last = drawn_.emplace(caixa, recorded ? nextSession(caixa, recorded) : nextSession(caixa, 0, entropy()))
                .first;
-    if (!recorded) return last->second;
+    if (!recorded) {
+      last->second = advanceLocked(caixa, last->second);
+      return last->second;
+    }
   }
-  last->second = nextSession(caixa, last->second);
+  last->second = advanceLocked(caixa, nextSession(caixa, last->second));
   return last->second;
+}
+
+// `from`, or the first number after it whose request is not waiting for
+// its answer to be known.
+int Journal::advanceLocked(int caixa, int from) {
+  int sessao = from;
+  for (int tries = 0; tries < kSessionsPerCheckout; ++tries) {
+    Statement open(db_,
+                   "SELECT 1 FROM diario WHERE caixa = ? AND sessao = ?"
+                   " AND estado IN ('enviada', 'sem_resposta') LIMIT 1");
+    open.bind(1, caixa).bind(2, sessao);
+    if (open.step() != SQLITE_ROW) return sessao;
+    sessao = nextSession(caixa, sessao);
+  }
+  return from;  // every number waits: nothing better to do
 }
 
 bool Journal::keepSessionLocked(int caixa, int sessao) {
@@ -183,8 +212,8 @@ int Journal::drawSession(int caixa) {
 bool Journal::insertLocked(JournalEntry& entry) {
   Statement insert(db_,
                    "INSERT INTO diario (instante, caixa, funcao, sessao, cliente, tamanho,"
-                   " id_requisicao, estado, resposta, erro, respondida_em)"
-                   " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                   " id_requisicao, estado, resposta, erro, respondida_em, resumo)"
+                   " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(1, entry.instante)
       .bind(2, entry.caixa)
       .bind(3, entry.funcao)
@@ -199,6 +228,7 @@ bool Journal::insertLocked(JournalEntry& entry) {
     insert.bindOptional(11, std::nullopt);
   else
     insert.bind(11, nowMilliseconds());
+  insert.bindNullIfEmpty(12, entry.resumo);
   if (insert.step() != SQLITE_DONE) {
     error_ = sqlite3_errmsg(db_);
     return false;
@@ -278,6 +308,16 @@ int Journal::lastSession(int caixa) {
   Statement s(db_, "SELECT ultima FROM sessoes WHERE caixa = ?");
   s.bind(1, caixa);
   return s.step() == SQLITE_ROW ? static_cast<int>(s.integer(0)) : 0;
+}
+
+std::optional<std::string> Journal::answerBefore(int caixa, int sessao, std::int64_t row) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement s(db_,
+              "SELECT resposta FROM diario WHERE caixa = ? AND sessao = ? AND linha < ?"
+              " AND resposta IS NOT NULL ORDER BY linha DESC LIMIT 1");
+  s.bind(1, caixa).bind(2, sessao).bind(3, row);
+  if (s.step() != SQLITE_ROW) return std::nullopt;
+  return s.text(0);
 }
 
 std::int64_t Journal::fileBytes() {

@@ -40,11 +40,14 @@ struct JournalEntry {
   std::optional<std::string> resposta;
   std::string erro;
   std::int64_t respondidaEm = 0;
+  std::string resumo;  // the request's digest (empty in older journals)
 };
 
 // Each checkout owns the session numbers caixa*1000+1 .. caixa*1000+999 and
 // goes through them in turn, so a checkout repeats a number only after 998
-// others and two checkouts never share one. `last` outside the range (no
+// others and two checkouts never share one. A number whose request has no
+// known answer is passed over (Journal draws), so that the device's answer
+// kept under it stays that request's. `last` outside the range (no
 // history yet) starts at the range's `start`-th number.
 int nextSession(int caixa, int last, unsigned start = 0);
 
@@ -79,6 +82,9 @@ class Journal {
   std::vector<JournalEntry> recent(std::size_t limit);
   // The checkout's last session number recorded (0: none).
   int lastSession(int caixa);
+  // The answer of the latest answered entry before `row` under the same
+  // checkout and session number.
+  std::optional<std::string> answerBefore(int caixa, int sessao, std::int64_t row);
 
   // Removes the entries older than `days` (0: none), then the oldest while
   // the file is over `maxBytes` (0: no limit). Returns how many went.
@@ -89,7 +95,9 @@ class Journal {
  private:
   explicit Journal(sqlite3* db);
   bool exec(const char* sql);
+  bool addDigestColumn();
   int drawLocked(int caixa);
+  int advanceLocked(int caixa, int from);
   bool keepSessionLocked(int caixa, int sessao);
   bool insertLocked(JournalEntry& entry);
   bool insertWithSessionLocked(JournalEntry& entry);
