@@ -3,6 +3,9 @@
 // session numbers, the journal and the device queue.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <future>
 #include <set>
@@ -12,6 +15,7 @@
 #include "config.h"
 #include "device_queue.h"
 #include "fields.h"
+#include "hub.h"
 #include "hub_support.h"
 #include "journal.h"
 
@@ -19,6 +23,8 @@ namespace tivaxhub {
 namespace {
 
 using tivaxhubtest::TempDir;
+
+void writeFileEmpty(const std::string& path) { tivaxhubtest::writeFile(path, ""); }
 
 TEST(HubConfig, ReadsEveryKey) {
   const HubConfig c = parseConfig(
@@ -275,6 +281,56 @@ TEST(HubJournal, ANumberWhoseRequestAwaitsItsAnswerIsNeverDrawnAgain) {
   std::set<int> drawn;
   for (int i = 0; i < 999; ++i) drawn.insert(journal->drawSession(7));
   EXPECT_EQ(drawn.count(unsent.sessao), 1u);
+}
+
+// A journal that lost its contents is told from a new installation by the
+// marker written when it was created.
+TEST(HubJournal, AnEmptiedOrMissingJournalIsRefusedUntilItsMarkerGoes) {
+  TempDir dir;
+  std::string error;
+  const std::string path = dir.file("diario.db");
+  {
+    auto journal = Journal::open(path, &error);
+    ASSERT_TRUE(journal) << error;
+    JournalEntry sale;
+    sale.caixa = 1;
+    sale.funcao = "EnviarDadosVenda";
+    sale.idRequisicao = "venda-1";
+    ASSERT_TRUE(journal->begin(sale));
+  }
+  ASSERT_TRUE(Journal::open(path, &error)) << "a journal with its contents opens again: " << error;
+  for (const bool removed : {false, true}) {
+    if (removed)
+      std::remove(path.c_str());
+    else
+      writeFileEmpty(path);
+    error.clear();
+    EXPECT_FALSE(Journal::open(path, &error)) << (removed ? "removed" : "emptied");
+    EXPECT_NE(error.find("apague " + markerPath(path)), std::string::npos) << error;
+  }
+  std::remove(markerPath(path).c_str());
+  auto fresh = Journal::open(path, &error);
+  ASSERT_TRUE(fresh) << error;
+  EXPECT_FALSE(fresh->find(1, "venda-1"));
+}
+
+// Root starting the hub by hand over the service's journal would leave it
+// files the service cannot write: refused, naming the user to run as.
+TEST(HubJournal, RootIsToldToRunAsTheJournalsOwner) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  TempDir dir;
+  const std::string path = dir.file("diario.db");
+  EXPECT_EQ(ownerProblem(path), "") << "root's own folder";
+  ASSERT_EQ(chown(dir.path().c_str(), 65534, 65534), 0);
+  EXPECT_NE(ownerProblem(path).find("pertence ao usuário"), std::string::npos) << ownerProblem(path);
+  writeFileEmpty(path);
+  ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+  HubConfig config = tivaxhubtest::testConfig(dir);
+  Hub hub(config, "");
+  std::string error;
+  EXPECT_FALSE(hub.start(false, &error));
+  EXPECT_NE(error.find(path + " pertence ao usuário"), std::string::npos) << error;
+  EXPECT_NE(error.find("execute o hub como"), std::string::npos) << error;
 }
 
 TEST(HubJournal, RotationBySizeRemovesTheOldest) {

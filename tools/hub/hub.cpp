@@ -120,6 +120,11 @@ Hub::Hub(HubConfig config, std::string configPath)
 Hub::~Hub() { stop(); }
 
 bool Hub::start(bool emulator, std::string* error) {
+  const std::string owner = ownerProblem(config_.diario);
+  if (!owner.empty()) {
+    *error = owner;
+    return false;
+  }
   journal_ = Journal::open(config_.diario, error);
   if (!journal_) return false;
   std::string port = config_.porta;

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "journal.h"
 
+#include <fcntl.h>
+#include <pwd.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <random>
@@ -117,7 +121,63 @@ int nextSession(int caixa, int last, unsigned start) {
   return base + offset % kSessionsPerCheckout + 1;
 }
 
+std::string markerPath(const std::string& journalPath) { return journalPath + ".marca"; }
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string userName(uid_t uid) {
+  const passwd* user = getpwuid(uid);
+  return user ? user->pw_name : std::to_string(uid);
+}
+
+// Written once, and flushed with its folder, before the journal is used.
+bool writeMarker(const std::string& path, std::string* error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const std::string text =
+      "Este arquivo diz que o diário ao lado já foi criado por tivax-hub.\n"
+      "Se o diário sumir ou ficar vazio com este arquivo presente, o hub não inicia.\n";
+  bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+  if (fd >= 0) ::close(fd);
+  const int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+  if (!ok) *error = "não foi possível gravar " + path;
+  return ok;
+}
+
+}  // namespace
+
+std::string ownerProblem(const std::string& journalPath) {
+  if (::geteuid() != 0) return "";
+  struct stat info {};
+  const std::string checked = ::stat(journalPath.c_str(), &info) == 0 ? journalPath : folderOf(journalPath);
+  if (checked != journalPath && ::stat(checked.c_str(), &info) != 0) return "";
+  if (info.st_uid == 0) return "";
+  const std::string user = userName(info.st_uid);
+  return checked + " pertence ao usuário " + user + ": execute o hub como " + user +
+         " (systemctl start tivax-hub, ou sudo -u " + user +
+         " tivax-hub ...); como root, criaria arquivos que o serviço não poderia usar";
+}
+
 std::unique_ptr<Journal> Journal::open(const std::string& path, std::string* error, bool readOnly) {
+  const std::string marker = markerPath(path);
+  struct stat info {};
+  const bool hasData = ::stat(path.c_str(), &info) == 0 && info.st_size > 0;
+  const bool marked = !readOnly && ::access(marker.c_str(), F_OK) == 0;
+  if (marked && !hasData) {
+    *error = "o diário " + path + " sumiu ou está vazio, mas já foi usado (existe " + marker +
+             "): começar um diário novo faria vender de novo requisições já atendidas. Restaure o diário "
+             "de uma cópia; para começar um diário novo mesmo assim, apague " + marker;
+    return nullptr;
+  }
   sqlite3* db = nullptr;
   const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
   if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
@@ -138,6 +198,7 @@ std::unique_ptr<Journal> Journal::open(const std::string& path, std::string* err
     *error = "não foi possível preparar o diário " + path + ": " + journal->error_;
     return nullptr;
   }
+  if (!marked && !writeMarker(marker, error)) return nullptr;
   return journal;
 }
 

@@ -54,7 +54,11 @@ int nextSession(int caixa, int last, unsigned start = 0);
 class Journal {
  public:
   // Opens or creates the journal. Null, with the reason in *error, when it
-  // cannot be used.
+  // cannot be used. Beside a journal opened for writing lies a marker
+  // (markerPath), written when the journal is first created: a journal
+  // missing or emptied while its marker is there has lost what it held,
+  // and is refused rather than begun anew (repeated ids would be sold
+  // again).
   static std::unique_ptr<Journal> open(const std::string& path, std::string* error,
                                        bool readOnly = false);
   ~Journal();
@@ -110,6 +114,13 @@ class Journal {
 };
 
 std::int64_t nowMilliseconds();
+
+std::string markerPath(const std::string& journalPath);
+
+// "" when this process may write the journal's files; else, for root with
+// a journal (or its folder) that belongs to another user, what to do: the
+// files root would create or change could not be used by that user.
+std::string ownerProblem(const std::string& journalPath);
 
 }  // namespace tivaxhub
 
