@@ -220,5 +220,21 @@ TEST_F(HubProcess, RefusesAConfigurationOthersMayRead) {
   EXPECT_NE(readFile(dir.file("aberta.err")).find("chmod 600"), std::string::npos);
 }
 
+// The example's activation code is a placeholder: a real device counts a
+// wrong code toward its lock-out, so the hub does not start with it.
+TEST_F(HubProcess, RefusesTheExamplesActivationCode) {
+  writeFile(dir.file("exemplo.conf"), "porta = " + dir.file("sat") + "\ncodigo_ativacao = 12345678\nescutar = 127.0.0.1:0\ndiario = " +
+                                           dir.file("exemplo.db") + "\n");
+  Child hub({TIVAX_HUB_PROGRAM, "--config", dir.file("exemplo.conf")}, dir.file("exemplo.err"));
+  EXPECT_EQ(hub.wait(), 2);
+  const std::string said = readFile(dir.file("exemplo.err"));
+  EXPECT_NE(said.find("ainda é o do exemplo"), std::string::npos) << said;
+  EXPECT_NE(said.find("código de ativação do seu equipamento"), std::string::npos) << said;
+  // With its own emulated device it runs, as the demonstration does.
+  Child emulated({TIVAX_HUB_PROGRAM, "--emulador", "--config", dir.file("exemplo.conf")}, dir.file("exemplo.err"));
+  EXPECT_FALSE(emulated.firstLine().empty()) << readFile(dir.file("exemplo.err"));
+  EXPECT_EQ(emulated.stop(SIGTERM), 0);
+}
+
 }  // namespace
 }  // namespace tivaxhubtest

@@ -12,6 +12,8 @@
 namespace tivaxhub {
 
 constexpr char kDefaultConfigPath[] = "/etc/tivax/hub.conf";
+// The activation code written in the example configuration, a placeholder.
+constexpr char kExampleActivationCode[] = "12345678";
 
 struct HubConfig {
   std::string porta;  // empty: USB discovery

@@ -139,6 +139,12 @@ int serve(const Options& options, std::ostream& out) {
   signal(SIGPIPE, SIG_IGN);
 
   const HubConfig config = loadConfig(options.config);
+  // Wrong codes count toward the device's lock-out: the example's code
+  // never reaches a real device.
+  if (!options.emulator && config.codigoAtivacao == kExampleActivationCode)
+    throw ConfigError("codigo_ativacao em " + options.config + " ainda é o do exemplo (" + kExampleActivationCode +
+                      "): escreva ali o código de ativação do seu equipamento e inicie o hub de novo "
+                      "(códigos errados contam para o bloqueio do equipamento)");
   Hub hub(config, options.config);
   std::string error;
   if (!hub.start(options.emulator, &error)) {
@@ -157,7 +163,7 @@ int serve(const Options& options, std::ostream& out) {
                                ? config.escutarEndereco
                                : "[" + config.escutarEndereco + "]";
   const std::string address = host + ":" + std::to_string(port);
-  logMessage("a escutar em http://" + address + config.base);
+  logMessage("escutando em http://" + address + config.base);
   if (config.clientes.empty() && !loopbackOnly(config.escutarEndereco))
     logMessage("ATENÇÃO: sem clientes configurados só este computador é atendido");
   out << address << std::endl;
@@ -165,7 +171,7 @@ int serve(const Options& options, std::ostream& out) {
   int received = 0;
   while (sigwait(&stopSignals, &received) != 0) {
   }
-  logMessage("a encerrar (sinal " + std::to_string(received) + "): a concluir a troca em curso");
+  logMessage("encerrando (sinal " + std::to_string(received) + "): concluindo a troca em curso");
   hub.stopQueue();
   server.stop();
   serving.join();
