@@ -286,6 +286,35 @@ TEST_F(HubHttp, EverySaleGoesThroughAsUrlEncodedOrMultipart) {
   }
 }
 
+// A device that goes away while no checkout calls shows in /saude and in
+// the metric within seconds, with no exchange spent on finding out.
+TEST_F(HubHttp, ALostDeviceShowsWithoutAnExchange) {
+  ASSERT_EQ(get(*http, "/hub/v1/saude").status, 200);
+  auto exchanges = [&] {
+    const std::string metrics = http->get("/metrics").body;
+    const size_t at = metrics.find("tivax_hub_latencia_resposta_segundos_count ");
+    return at == std::string::npos ? std::string("?") : metrics.substr(at, metrics.find('\n', at) - at);
+  };
+  const std::string before = exchanges();
+  live->stopDevice();
+  const auto lost = std::chrono::steady_clock::now();
+  Answer health;
+  while (std::chrono::steady_clock::now() - lost < std::chrono::seconds(20) &&
+         (health = get(*http, "/hub/v1/saude")).status == 200)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - lost).count();
+  std::printf("the lost device showed in /saude after %.2f s\n", seconds);
+  EXPECT_EQ(health.status, 503);
+  EXPECT_EQ(health.body.value("equipamento", ""), "desconectado");
+  EXPECT_NE(http->get("/metrics").body.find("tivax_hub_equipamento_conectado 0"), std::string::npos);
+  EXPECT_EQ(exchanges(), before) << "no exchange with the device";
+
+  live->startDevice();
+  ASSERT_TRUE(live->waitLinkUp());
+  EXPECT_EQ(field(post(*http, "consultarsat", {{"numero_caixa", "3"}}).body.value("retorno", ""), 1), "08000")
+      << "the link was opened afresh";
+}
+
 // A sale journalled under a session number and never sent (the hub
 // stopped in between), as the number's earlier sale lies on the device.
 void journalUnsent(const std::string& path, int caixa, int sessao, const std::string& id) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "hub.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <exception>
 
@@ -155,12 +157,34 @@ bool Hub::start(bool emulator, std::string* error) {
   if (removed > 0) logMessage("diário: " + std::to_string(removed) + " entradas antigas removidas");
   queue_ = std::make_unique<DeviceQueue>([this] { upkeep(); }, kUpkeepEvery);
   queue_->start();
+  watcher_ = std::thread([this, port] {
+    std::unique_lock<std::mutex> lock(watchMutex_);
+    while (!watchStop_) {
+      lock.unlock();
+      struct stat info {};
+      const bool present = port.empty() ? DispositivoConectado() == 1 : ::stat(port.c_str(), &info) == 0;
+      if (present_.exchange(present) && !present) {
+        logMessage("o equipamento sumiu (" + (port.empty() ? std::string("descoberta USB") : port) + ")");
+        relink_ = true;
+      }
+      lock.lock();
+      watchWake_.wait_for(lock, std::chrono::seconds(1), [this] { return watchStop_; });
+    }
+  });
   return true;
 }
 
 void Hub::stopQueue() {
   if (queue_) queue_->stop();
+  {
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    watchStop_ = true;
+    watchWake_.notify_all();
+  }
+  if (watcher_.joinable()) watcher_.join();
 }
+
+bool Hub::linkUp() const { return link_ && link_->up() && present_; }
 
 void Hub::stop() {
   stopQueue();
@@ -169,6 +193,8 @@ void Hub::stop() {
 }
 
 void Hub::upkeep() {
+  // The link to a device that went away is stale even once it is back.
+  if (relink_.exchange(false)) link_->close();
   if (!link_->up() && link_->connect()) logMessage("equipamento conectado de novo");
   const std::int64_t now = nowMilliseconds();
   if (now - lastRotation_ >= kRotationEveryMs) {
@@ -275,6 +301,7 @@ HubReply Hub::refuse(const HubRequest& request, const RequestOrigin& origin, con
 
 void Hub::exchange(const HubFunction& function, const HubRequest& request, const RequestOrigin& origin,
                    Exchange& out) {
+  if (relink_.exchange(false)) link_->close();
   if (!link_->up() && !link_->connect()) {
     out.delivery = Delivery::Unreachable;
     out.entry.erro = link_->unreachable();  // here, on the thread that connected
@@ -387,7 +414,7 @@ HubReply Hub::recover(const JournalEntry& original, const HubRequest& request, c
 
 HubReply Hub::health() const {
   HubReply reply;
-  const bool up = link_ && link_->up();
+  const bool up = linkUp();
   reply.status = up ? 200 : 503;
   reply.body = {{"equipamento", up ? "conectado" : "desconectado"},
                 {"porta", link_ && !link_->port().empty() ? link_->port() : "descoberta USB"},
@@ -396,7 +423,7 @@ HubReply Hub::health() const {
 }
 
 std::string Hub::metricsText() const {
-  return metrics_.render(queue_ ? queue_->length() : 0, link_ && link_->up());
+  return metrics_.render(queue_ ? queue_->length() : 0, linkUp());
 }
 
 }  // namespace tivaxhub

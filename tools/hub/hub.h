@@ -6,12 +6,14 @@
 #ifndef TIVAX_HUB_HUB_H
 #define TIVAX_HUB_HUB_H
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "config.h"
@@ -88,6 +90,10 @@ class Hub {
                   const char* outcome);
   void afterAnswer(const HubFunction& function, const HubRequest& request, const std::string& line);
   void upkeep();
+  // Looks every second whether the device is still there (its port, or a
+  // USB device), without a word to it.
+  void watchPresence();
+  bool linkUp() const;
 
   HubConfig config_;
   std::string configPath_;
@@ -98,6 +104,13 @@ class Hub {
   std::unique_ptr<DeviceQueue> queue_;
   Metrics metrics_;
   std::int64_t lastRotation_ = 0;
+
+  std::atomic<bool> present_{true};
+  std::atomic<bool> relink_{false};  // the device went away: the worker reopens the link
+  std::mutex watchMutex_;
+  std::condition_variable watchWake_;
+  bool watchStop_ = false;
+  std::thread watcher_;
 
   std::mutex pendingMutex_;
   std::condition_variable pendingDone_;
