@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The durable journal: every request the hub takes for the device and
-// every answer, committed to SQLite (WAL, synchronous writes) before the
-// exchange starts and before the HTTP answer leaves, plus each checkout's
-// last session number. Activation and emergency codes never go in.
+// every answer, committed to SQLite (WAL) before the exchange starts and
+// before the HTTP answer leaves (synchronously, but for queries), plus each
+// checkout's last session number. Activation and emergency codes never go
+// in.
 #ifndef TIVAX_HUB_JOURNAL_H
 #define TIVAX_HUB_JOURNAL_H
 
@@ -70,7 +71,7 @@ class Journal {
   bool begin(JournalEntry& entry);
   // For a request that may safely be carried out twice (a query): draws
   // the next session number without a commit, and later records request
-  // and outcome together, in one commit. A number drawn this way but never
+  // and outcome together, in one commit that does not wait for the disk. A number drawn this way but never
   // recorded (the hub stopped in between) is skipped after reopening.
   int drawSession(int caixa);
   bool record(JournalEntry& entry);
