@@ -41,6 +41,7 @@ TEST(HubConfig, ReadsEveryKey) {
       "diario_dias = 30\n"
       "diario_max_mb = 64\n"
       "conexoes = 8\n"
+      "conexoes_por_cliente = 3\n"
       "log = /var/log/tivax-hub/trocas.log\n");
   EXPECT_EQ(c.porta, "/dev/ttyACM3");
   EXPECT_EQ(c.log, "/var/log/tivax-hub/trocas.log");
@@ -54,6 +55,7 @@ TEST(HubConfig, ReadsEveryKey) {
   EXPECT_EQ(c.base, "/sat");
   EXPECT_EQ(c.diarioMegabytes, 64);
   EXPECT_EQ(c.conexoes, 8);
+  EXPECT_EQ(c.conexoesPorCliente, 3);
 
   const HubConfig defaults = parseConfig("codigo_ativacao = 12345678\n");
   EXPECT_EQ(defaults.escutarEndereco, "127.0.0.1");
