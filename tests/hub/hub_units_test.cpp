@@ -26,6 +26,14 @@ using tivaxhubtest::TempDir;
 
 void writeFileEmpty(const std::string& path) { tivaxhubtest::writeFile(path, ""); }
 
+JournalEntry saleEntry(int caixa, const std::string& id) {
+  JournalEntry entry;
+  entry.caixa = caixa;
+  entry.funcao = "EnviarDadosVenda";
+  entry.idRequisicao = id;
+  return entry;
+}
+
 TEST(HubConfig, ReadsEveryKey) {
   const HubConfig c = parseConfig(
       "# loja 12\n"
@@ -272,10 +280,7 @@ TEST(HubJournal, ANumberWhoseRequestAwaitsItsAnswerIsNeverDrawnAgain) {
   std::string error;
   auto journal = Journal::open(dir.file("diario.db"), &error);
   ASSERT_TRUE(journal) << error;
-  JournalEntry unsent;
-  unsent.caixa = 7;
-  unsent.funcao = "EnviarDadosVenda";
-  unsent.idRequisicao = "sem-resposta";
+  JournalEntry unsent = saleEntry(7, "sem-resposta");
   ASSERT_TRUE(journal->begin(unsent));
   for (int i = 0; i < 2 * 999; ++i) ASSERT_NE(journal->drawSession(7), unsent.sessao) << "draw " << i;
   // Once answered, the number comes round again.
@@ -294,10 +299,7 @@ TEST(HubJournal, AnEmptiedOrMissingJournalIsRefusedUntilItsMarkerGoes) {
   {
     auto journal = Journal::open(path, &error);
     ASSERT_TRUE(journal) << error;
-    JournalEntry sale;
-    sale.caixa = 1;
-    sale.funcao = "EnviarDadosVenda";
-    sale.idRequisicao = "venda-1";
+    JournalEntry sale = saleEntry(1, "venda-1");
     ASSERT_TRUE(journal->begin(sale));
   }
   ASSERT_TRUE(Journal::open(path, &error)) << "a journal with its contents opens again: " << error;

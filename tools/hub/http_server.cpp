@@ -30,9 +30,10 @@ const char kMetricsType[] = "text/plain; version=0.0.4; charset=utf-8";
 // Request line and headers of one connection: past it the engine answers
 // 431 (or 414 for the line alone) and closes.
 constexpr std::size_t kConnectionMemoryBytes = 64 * 1024;
-// Requests that may wait on the device at once; the device takes one at a
-// time, so more would only wait in its queue instead of in this one.
-constexpr int kWorkers = 16;
+// Requests that may wait on the device at once, beyond what one client may
+// hold open: a client alone cannot take every worker, and the device's
+// queue, which takes the checkouts in turn, sees everyone's requests.
+constexpr int kWorkersBeyondOneClient = 16;
 
 HttpResponse jsonReply(const HubReply& reply) { return {reply.status, kJson, jsonText(reply.body), {}}; }
 
@@ -447,7 +448,8 @@ bool HttpServer::bind(int* port, std::string* error) {
     inet_pton(AF_INET, config_.escutarEndereco.c_str(), &in4->sin_addr);
   }
   const unsigned seconds = static_cast<unsigned>(std::max(1.0, config_.prazoRequisicao + 0.999));
-  engine.workers = std::make_unique<Workers>(kWorkers);
+  engine.workers =
+      std::make_unique<Workers>(std::min(config_.conexoes, config_.conexoesPorCliente + kWorkersBeyondOneClient));
   engine.daemon = MHD_start_daemon(
       MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (v6 ? MHD_USE_DUAL_STACK : 0),
       static_cast<uint16_t>(config_.escutarPorta), nullptr, nullptr, &Engine::onRequestThunk, &engine,
