@@ -371,6 +371,16 @@ TEST_F(HubHttp, TheSameIdForAnotherRequestIsAConflict) {
   EXPECT_EQ(live->device().requestCount(), before);
 }
 
+// A document at the device's limit, every byte written as %XX: the body
+// is within what the hub reads (the library answers it, not the HTTP layer).
+TEST_F(HubHttp, ASaleAtTheLimitFullyEscapedIsRead) {
+  std::string body = "numero_caixa=4&dados_venda=";
+  for (size_t i = 0; i < kSaleLimitBytes; ++i) body += "%61";
+  const HttpReply reply = http->request("POST", "/hub/v1/enviardadosvenda",
+                                        {{"Content-Type", "application/x-www-form-urlencoded"}}, body);
+  EXPECT_EQ(reply.status, 200) << reply.body.substr(0, 300);
+}
+
 // What no checkout sends: each case on a connection of its own, then a
 // checkout on the shared one is still served.
 TEST_F(HubHttp, MalformedOrHostileRequestsAreRefusedAndTheHubGoesOn) {
