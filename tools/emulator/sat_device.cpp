@@ -304,7 +304,7 @@ bool SatDevice::control(const std::string& command, std::string& outcome) {
       state.busyCalls = n;
       outcome = "as próximas " + std::to_string(n) + " chamadas respondem em processamento";
     } else if (verb == "relogio") {
-      state.clockOffset += static_cast<std::int64_t>(negative ? -n : n) * 60;
+      state.clockOffset = static_cast<std::int64_t>(negative ? -n : n) * 60;
       outcome = "relógio do SAT: " + timestamp();
     } else {
       outcome = "ocupado espera um número de chamadas";

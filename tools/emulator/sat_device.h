@@ -75,7 +75,9 @@ class SatDevice {
 
   // A change from outside the protocol (what SEFAZ or the device itself
   // does): "bloqueio-sefaz on|off", "bloqueio-autonomo on|off",
-  // "atualizacao-pendente on|off", "ocupado N", "relogio MINUTOS". Returns
+  // "atualizacao-pendente on|off", "ocupado N" (the next N calls answer
+  // xx098), "relogio MINUTOS" (the device clock that many minutes ahead of
+  // the host's; negative: behind). Returns
   // false with the reason for a command it does not know.
   bool control(const std::string& command, std::string& outcome);
 
