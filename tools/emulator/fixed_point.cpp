@@ -28,6 +28,7 @@ bool parseFixed(const std::string& text, int scale, std::int64_t& value) {
   for (; i < text.size(); ++i) {
     const char c = text[i];
     if (c == '.' && !point) {
+      if (!any) return false;  // a digit before the point
       point = true;
       continue;
     }
