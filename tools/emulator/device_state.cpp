@@ -9,6 +9,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <type_traits>
 
 namespace tivaxemu {
 
@@ -18,127 +19,69 @@ using nlohmann::json;
 
 const int kFormat = 1;
 
-json toJson(const DeviceState& s) {
-  json log = json::array();
-  for (const std::string& line : s.log) log.push_back(line);
-  return json{
-      {"formato", kFormat},
-      {"ativado", s.activated},
-      {"cnpjContribuinte", s.taxpayerCnpj},
-      {"cUF", s.cUF},
-      {"codigoAtivacao", s.activationCode},
-      {"codigoEmergencia", s.emergencyCode},
-      {"ie", s.stateRegistration},
-      {"associacao", {{"cnpjSoftwareHouse", s.softwareHouseCnpj}, {"signAC", s.signAC}}},
-      {"bloqueios",
-       {{"contribuinte", s.blockedByTaxpayer},
-        {"sefaz", s.blockedBySefaz},
-        {"autonomo", s.autonomousBlock},
-        {"codigosErrados", s.lockedOut}}},
-      {"codigosErrados", s.wrongCodes},
-      {"atualizacaoPendente", s.pendingUpdate},
-      {"ocupadoPorChamadas", s.busyCalls},
-      {"deslocamentoRelogio", s.clockOffset},
-      {"rede",
-       {{"tipoLan", s.network.type},
-        {"lanIP", s.network.ip},
-        {"lanMask", s.network.mask},
-        {"lanGW", s.network.gateway},
-        {"lanDNS1", s.network.dns1},
-        {"lanDNS2", s.network.dns2}}},
-      {"numeroCFe", s.documentNumber},
-      {"primeiraChave", s.firstKey},
-      {"ultimaChave", s.lastKey},
-      {"ultimoCFeEm", s.lastDocumentTime},
-      {"ultimoCFeInstante", s.lastDocumentAt},
-      {"ultimaVenda",
-       s.haveSale ? json{{"chave", s.lastSale.key},
-                         {"cnpjEmitente", s.lastSale.emitterCnpj},
-                         {"ieEmitente", s.lastSale.emitterIe},
-                         {"imEmitente", s.lastSale.emitterIm},
-                         {"destinatario", s.lastSale.buyer},
-                         {"vCFe", s.lastSale.total},
-                         {"dEmi", s.lastSale.dEmi},
-                         {"hEmi", s.lastSale.hEmi},
-                         {"instante", s.lastSale.issuedAt},
-                         {"cancelada", s.lastSale.cancelled}}
-                  : json(nullptr)},
-      {"ultimaSessaoFiscal", s.lastFiscalAnswer},
-      {"sessaoAnterior",
-       s.havePrevious ? json{{"numero", s.previousSession}, {"resposta", s.previousAnswer}}
-                      : json(nullptr)},
-      {"log", log},
-      {"chavePrivada", s.key.keyPem},
-      {"certificado", s.key.certificatePem},
-  };
+// Every field of the state with its place in the file, for both reading
+// and writing: `visit(pointer, member)`.
+template <class State, class Visit>
+void eachField(State& s, Visit visit) {
+  visit("/ativado", s.activated);
+  visit("/cnpjContribuinte", s.taxpayerCnpj);
+  visit("/cUF", s.cUF);
+  visit("/codigoAtivacao", s.activationCode);
+  visit("/codigoEmergencia", s.emergencyCode);
+  visit("/ie", s.stateRegistration);
+  visit("/associacao/cnpjSoftwareHouse", s.softwareHouseCnpj);
+  visit("/associacao/signAC", s.signAC);
+  visit("/bloqueios/contribuinte", s.blockedByTaxpayer);
+  visit("/bloqueios/sefaz", s.blockedBySefaz);
+  visit("/bloqueios/autonomo", s.autonomousBlock);
+  visit("/bloqueios/codigosErrados", s.lockedOut);
+  visit("/codigosErrados", s.wrongCodes);
+  visit("/atualizacaoPendente", s.pendingUpdate);
+  visit("/ocupadoPorChamadas", s.busyCalls);
+  visit("/deslocamentoRelogio", s.clockOffset);
+  visit("/rede/tipoLan", s.network.type);
+  visit("/rede/lanIP", s.network.ip);
+  visit("/rede/lanMask", s.network.mask);
+  visit("/rede/lanGW", s.network.gateway);
+  visit("/rede/lanDNS1", s.network.dns1);
+  visit("/rede/lanDNS2", s.network.dns2);
+  visit("/numeroCFe", s.documentNumber);
+  visit("/primeiraChave", s.firstKey);
+  visit("/ultimaChave", s.lastKey);
+  visit("/ultimoCFeEm", s.lastDocumentTime);
+  visit("/ultimoCFeInstante", s.lastDocumentAt);
+  visit("/ultimaVenda/existe", s.haveSale);
+  visit("/ultimaVenda/chave", s.lastSale.key);
+  visit("/ultimaVenda/cnpjEmitente", s.lastSale.emitterCnpj);
+  visit("/ultimaVenda/ieEmitente", s.lastSale.emitterIe);
+  visit("/ultimaVenda/imEmitente", s.lastSale.emitterIm);
+  visit("/ultimaVenda/destinatario", s.lastSale.buyer);
+  visit("/ultimaVenda/vCFe", s.lastSale.total);
+  visit("/ultimaVenda/dEmi", s.lastSale.dEmi);
+  visit("/ultimaVenda/hEmi", s.lastSale.hEmi);
+  visit("/ultimaVenda/instante", s.lastSale.issuedAt);
+  visit("/ultimaVenda/cancelada", s.lastSale.cancelled);
+  visit("/ultimaSessaoFiscal", s.lastFiscalAnswer);
+  visit("/sessaoAnterior/existe", s.havePrevious);
+  visit("/sessaoAnterior/numero", s.previousSession);
+  visit("/sessaoAnterior/resposta", s.previousAnswer);
+  visit("/log", s.log);
+  visit("/chavePrivada", s.key.keyPem);
+  visit("/certificado", s.key.certificatePem);
 }
 
-template <typename T>
-void take(const json& j, const char* name, T& into) {
-  const auto found = j.find(name);
-  if (found != j.end() && !found->is_null()) into = found->get<T>();
+json toJson(const DeviceState& s) {
+  json j{{"formato", kFormat}};
+  eachField(s, [&j](const char* at, const auto& value) { j[json::json_pointer(at)] = value; });
+  return j;
 }
 
 void fromJson(const json& j, DeviceState& s) {
-  take(j, "ativado", s.activated);
-  take(j, "cnpjContribuinte", s.taxpayerCnpj);
-  take(j, "cUF", s.cUF);
-  take(j, "codigoAtivacao", s.activationCode);
-  take(j, "codigoEmergencia", s.emergencyCode);
-  take(j, "ie", s.stateRegistration);
-  if (j.contains("associacao")) {
-    take(j["associacao"], "cnpjSoftwareHouse", s.softwareHouseCnpj);
-    take(j["associacao"], "signAC", s.signAC);
-  }
-  if (j.contains("bloqueios")) {
-    const json& b = j["bloqueios"];
-    take(b, "contribuinte", s.blockedByTaxpayer);
-    take(b, "sefaz", s.blockedBySefaz);
-    take(b, "autonomo", s.autonomousBlock);
-    take(b, "codigosErrados", s.lockedOut);
-  }
-  take(j, "codigosErrados", s.wrongCodes);
-  take(j, "atualizacaoPendente", s.pendingUpdate);
-  take(j, "ocupadoPorChamadas", s.busyCalls);
-  take(j, "deslocamentoRelogio", s.clockOffset);
-  if (j.contains("rede")) {
-    const json& r = j["rede"];
-    take(r, "tipoLan", s.network.type);
-    take(r, "lanIP", s.network.ip);
-    take(r, "lanMask", s.network.mask);
-    take(r, "lanGW", s.network.gateway);
-    take(r, "lanDNS1", s.network.dns1);
-    take(r, "lanDNS2", s.network.dns2);
-  }
-  take(j, "numeroCFe", s.documentNumber);
-  take(j, "primeiraChave", s.firstKey);
-  take(j, "ultimaChave", s.lastKey);
-  take(j, "ultimoCFeEm", s.lastDocumentTime);
-  take(j, "ultimoCFeInstante", s.lastDocumentAt);
-  s.haveSale = j.contains("ultimaVenda") && j["ultimaVenda"].is_object();
-  if (s.haveSale) {
-    const json& v = j["ultimaVenda"];
-    take(v, "chave", s.lastSale.key);
-    take(v, "cnpjEmitente", s.lastSale.emitterCnpj);
-    take(v, "ieEmitente", s.lastSale.emitterIe);
-    take(v, "imEmitente", s.lastSale.emitterIm);
-    take(v, "destinatario", s.lastSale.buyer);
-    take(v, "vCFe", s.lastSale.total);
-    take(v, "dEmi", s.lastSale.dEmi);
-    take(v, "hEmi", s.lastSale.hEmi);
-    take(v, "instante", s.lastSale.issuedAt);
-    take(v, "cancelada", s.lastSale.cancelled);
-  }
-  take(j, "ultimaSessaoFiscal", s.lastFiscalAnswer);
-  s.havePrevious = j.contains("sessaoAnterior") && j["sessaoAnterior"].is_object();
-  if (s.havePrevious) {
-    take(j["sessaoAnterior"], "numero", s.previousSession);
-    take(j["sessaoAnterior"], "resposta", s.previousAnswer);
-  }
-  if (j.contains("log"))
-    for (const json& line : j["log"]) s.log.push_back(line.get<std::string>());
-  take(j, "chavePrivada", s.key.keyPem);
-  take(j, "certificado", s.key.certificatePem);
+  eachField(s, [&j](const char* at, auto& value) {
+    const json::json_pointer pointer(at);
+    if (j.contains(pointer) && !j[pointer].is_null())
+      value = j[pointer].get<std::remove_reference_t<decltype(value)>>();
+  });
 }
 
 std::string directoryOf(const std::string& path) {

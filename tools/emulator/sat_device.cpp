@@ -319,6 +319,27 @@ bool SatDevice::control(const std::string& command, std::string& outcome) {
 
 // ---- sales ------------------------------------------------------------------
 
+// The blocks refuse sales with 06006-06009 and cancellations with
+// 07003-07006.
+bool SatDevice::blockedFor(bool sale, Reply& refusal) const {
+  const struct {
+    bool DeviceState::*flag;
+    int saleDetail, cancelDetail;
+    const char* message;
+  } blocks[] = {
+      {&DeviceState::blockedByTaxpayer, 6, 3, "SAT bloqueado pelo contribuinte"},
+      {&DeviceState::blockedBySefaz, 7, 4, "SAT bloqueado pela SEFAZ"},
+      {&DeviceState::autonomousBlock, 8, 5, "SAT bloqueado por falta de comunicação"},
+      {&DeviceState::lockedOut, 9, 6, "SAT bloqueado por códigos de ativação errados"},
+  };
+  for (const auto& b : blocks)
+    if (state.*b.flag) {
+      refusal = reply(sale ? b.saleDetail : b.cancelDetail, b.message);
+      return true;
+    }
+  return false;
+}
+
 bool SatDevice::judge(const std::string& xml, bool fiscal, pugi::xml_document& document,
                       SaleFigures& figures, Reply& refusal) {
   const bool parsed = document.load_buffer(xml.data(), xml.size(), pugi::parse_default,
@@ -407,21 +428,10 @@ Reply SatDevice::issueSale(const pugi::xml_document& document, const SaleFigures
 }
 
 Reply SatDevice::enviarDadosVenda(const Request& r) {
-  const struct {
-    bool DeviceState::*flag;
-    int detail;
-    const char* message;
-  } blocks[] = {
-      {&DeviceState::blockedByTaxpayer, 6, "SAT bloqueado pelo contribuinte"},
-      {&DeviceState::blockedBySefaz, 7, "SAT bloqueado pela SEFAZ"},
-      {&DeviceState::autonomousBlock, 8, "SAT bloqueado por falta de comunicação"},
-      {&DeviceState::lockedOut, 9, "SAT bloqueado por códigos de ativação errados"},
-  };
-  for (const auto& b : blocks)
-    if (state.*b.flag) return reply(b.detail, b.message);
+  Reply refusal;
+  if (blockedFor(true, refusal)) return refusal;
   pugi::xml_document document;
   SaleFigures figures;
-  Reply refusal;
   if (!judge(r.params[1], true, document, figures, refusal)) return refusal;
   return issueSale(document, figures, false);
 }
@@ -435,18 +445,8 @@ Reply SatDevice::testeFimAFim(const Request& r) {
 }
 
 Reply SatDevice::cancelarUltimaVenda(const Request& r) {
-  const struct {
-    bool DeviceState::*flag;
-    int detail;
-    const char* message;
-  } blocks[] = {
-      {&DeviceState::blockedByTaxpayer, 3, "SAT bloqueado pelo contribuinte"},
-      {&DeviceState::blockedBySefaz, 4, "SAT bloqueado pela SEFAZ"},
-      {&DeviceState::autonomousBlock, 5, "SAT bloqueado por falta de comunicação"},
-      {&DeviceState::lockedOut, 6, "SAT bloqueado por códigos de ativação errados"},
-  };
-  for (const auto& b : blocks)
-    if (state.*b.flag) return reply(b.detail, b.message);
+  Reply refusal;
+  if (blockedFor(false, refusal)) return refusal;
   const std::string& xml = r.params[2];
   if (xml.size() > kMaxSaleBytes) return reply(99, "Cancelamento excede o tamanho máximo");
   pugi::xml_document document;

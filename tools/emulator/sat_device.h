@@ -116,6 +116,8 @@ class SatDevice {
   Reply trocarCodigo(const Request& r);
   Reply consultarUltimaSessaoFiscal(const Request& r);
 
+  // True (with the refusal) when a block stops a sale or a cancellation.
+  bool blockedFor(bool sale, Reply& refusal) const;
   // The checks before a function runs: busy, activation, the code.
   bool gate(int function, const Request& r, Reply& refusal);
   // A sale judged and, when it passes, computed; false with the refusal.
