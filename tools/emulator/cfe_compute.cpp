@@ -33,23 +33,13 @@ bool contributionValue(const pugi::xml_node& group, const char* rateName, std::i
 }
 
 Rejection tooLarge(const std::string& element) {
-  Rejection r;
-  r.code = 1999;
-  r.rule = "valor calculado";
-  r.text = "erro não identificado: valor calculado excede o leiaute";
-  r.element = element;
-  return r;
+  return rejection(1999, "valor calculado",
+                   "erro não identificado: valor calculado excede o leiaute", element);
 }
 
 Rejection negativeResult(const std::string& element, std::int64_t cents) {
-  Rejection r;
-  r.code = 1998;
-  r.rule = "valor calculado negativo";
-  r.text = "a venda resultaria em valor negativo";
-  r.element = element;
-  r.value = formatFixed(cents, 2);
-  r.hasValue = true;
-  return r;
+  return rejectionOf(1998, "valor calculado negativo", "a venda resultaria em valor negativo",
+                     element, formatFixed(cents, 2));
 }
 
 bool inRange(std::int64_t cents) { return cents >= -kMaxCents && cents <= kMaxCents; }
@@ -228,15 +218,11 @@ Rejection computeSale(const pugi::xml_node& info, SaleFigures& f) {
   if (f.vCFe < 0) return negativeResult("total/vCFe", f.vCFe);
   for (pugi::xml_node mp = info.child("pgto").child("MP"); mp; mp = mp.next_sibling("MP"))
     f.payments += valueOf(mp.child("vMP"), 2);
-  if (f.vCFe > f.payments) {
-    Rejection r;
-    r.code = 1408;
-    r.rule = "pagamentos insuficientes";
-    r.text = "valor total do CF-e (" + money(f.vCFe) +
-             ") maior que a soma dos pagamentos (" + money(f.payments) + ")";
-    r.element = "pgto";
-    return r;
-  }
+  if (f.vCFe > f.payments)
+    return rejection(1408, "pagamentos insuficientes",
+                     "valor total do CF-e (" + money(f.vCFe) +
+                         ") maior que a soma dos pagamentos (" + money(f.payments) + ")",
+                     "pgto");
   f.vTroco = f.payments - f.vCFe;
   return Rejection();
 }

@@ -13,6 +13,37 @@ namespace tivaxemu {
 
 const char* const kSaleLayouts[2] = {"0.07", "0.08"};
 
+Rejection rejection(int code, std::string rule, std::string text, std::string element) {
+  Rejection r;
+  r.code = code;
+  r.rule = std::move(rule);
+  r.text = std::move(text);
+  r.element = std::move(element);
+  return r;
+}
+
+Rejection rejectionOf(int code, std::string rule, std::string text, std::string element,
+                      std::string value) {
+  Rejection r = rejection(code, std::move(rule), std::move(text), std::move(element));
+  r.value = std::move(value);
+  r.hasValue = true;
+  return r;
+}
+
+Rejection layoutRejection(const std::string& reason, const std::string& element,
+                          const std::string& value) {
+  Rejection r = rejection(1999, "leiaute", "erro não identificado: " + reason, element);
+  r.value = value;
+  r.hasValue = !value.empty();
+  return r;
+}
+
+bool blank(const char* text) {
+  for (; *text; ++text)
+    if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r') return false;
+  return true;
+}
+
 std::string Rejection::message() const {
   std::string m = "Rejeição " + std::to_string(code) + ": " + text;
   if (!element.empty()) m += " (" + element + (hasValue ? " = " + value : std::string()) + ")";
@@ -50,29 +81,6 @@ struct ContributionValues {
 const ContributionValues kPisValues = {1479, 1480, 1483, 1484};
 const ContributionValues kCofinsValues = {1491, 1492, 0, 1496};
 
-Rejection reject(int code, std::string rule, std::string text, std::string element = "") {
-  Rejection r;
-  r.code = code;
-  r.rule = std::move(rule);
-  r.text = std::move(text);
-  r.element = std::move(element);
-  return r;
-}
-
-Rejection rejectValue(int code, std::string rule, std::string text, std::string element,
-                      std::string value) {
-  Rejection r = reject(code, std::move(rule), std::move(text), std::move(element));
-  r.value = std::move(value);
-  r.hasValue = true;
-  return r;
-}
-
-bool blank(const char* text) {
-  for (; *text; ++text)
-    if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r') return false;
-  return true;
-}
-
 // A decimal that the layout already let through; a minus sign is what the
 // rules look for.
 bool negative(const pugi::xml_node& node) { return node && node.child_value()[0] == '-'; }
@@ -93,7 +101,7 @@ class Judge {
  private:
   bool fail(int code, const char* rule, const char* text, const std::string& element,
             const char* value) {
-    result = rejectValue(code, rule, text, element, value);
+    result = rejectionOf(code, rule, text, element, value);
     return false;
   }
   bool notNegative(const pugi::xml_node& node, int code, const char* text,
@@ -347,14 +355,14 @@ Rejection judgeSale(const pugi::xml_node& root, const SaleContext& context, Sale
       std::regex_match(version.value(), kVersionForm) &&
       std::strcmp(version.value(), kSaleLayouts[0]) != 0 &&
       std::strcmp(version.value(), kSaleLayouts[1]) != 0)
-    return rejectValue(1004, "versão do leiaute", "versão do leiaute não aceita pelo SAT",
+    return rejectionOf(1004, "versão do leiaute", "versão do leiaute não aceita pelo SAT",
                        "infCFe@versaoDadosEnt", version.value());
   LayoutFault fault;
   if (!checkSaleLayout(root, fault) ||
       (!version && (fault = {"infCFe@versaoDadosEnt", "atributo obrigatório ausente", ""}, true)) ||
       (!std::regex_match(version.value(), kVersionForm) &&
        (fault = {"infCFe@versaoDadosEnt", "conteúdo fora do padrão", version.value()}, true))) {
-    Rejection r = reject(1999, "leiaute", "erro não identificado: " + fault.reason, fault.path);
+    Rejection r = rejection(1999, "leiaute", "erro não identificado: " + fault.reason, fault.path);
     r.value = fault.value;
     r.hasValue = !fault.value.empty();
     return r;
@@ -362,7 +370,7 @@ Rejection judgeSale(const pugi::xml_node& root, const SaleContext& context, Sale
 
   Rejection result;
   if (context.clockBehind)
-    return reject(1258, "relógio", "data e hora do SAT anteriores ao último CF-e emitido");
+    return rejection(1258, "relógio", "data e hora do SAT anteriores ao último CF-e emitido");
   Judge judge(context, result);
   const pugi::xml_node emit = info.child("emit");
   const bool emitterHasIm = !blank(emit.child_value("IM"));

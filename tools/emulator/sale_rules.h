@@ -25,6 +25,16 @@ struct Rejection {
   std::string message() const;
 };
 
+// A rejection with no value shown, and one that shows the value at fault.
+Rejection rejection(int code, std::string rule, std::string text, std::string element = "");
+Rejection rejectionOf(int code, std::string rule, std::string text, std::string element,
+                      std::string value);
+// The 1999 answer for a document outside the layout.
+Rejection layoutRejection(const std::string& reason, const std::string& element,
+                          const std::string& value);
+// Empty or only spaces, tabs and line ends.
+bool blank(const char* text);
+
 // What the device knows that a sale is judged against.
 struct SaleContext {
   std::string taxpayerCnpj;       // empty: any emitter is the taxpayer

@@ -68,7 +68,11 @@ Reply reply(int detail, std::string message) {
   return r;
 }
 
-Reply rejection(int detail, const Rejection& why) {
+Rejection malformed() {
+  return rejection(1999, "XML", "erro não identificado: XML mal formado");
+}
+
+Reply refusalFor(int detail, const Rejection& why) {
   Reply r = reply(detail, why.message());
   r.cccc = std::to_string(why.code);
   r.note = "regra " + std::to_string(why.code) + " (" + why.rule + ")" +
@@ -364,11 +368,7 @@ bool SatDevice::judge(const std::string& xml, bool fiscal, pugi::xml_document& d
   }
   const int rejected = fiscal ? 10 : 99;
   if (!parsed) {
-    Rejection r;
-    r.code = 1999;
-    r.rule = "XML";
-    r.text = "erro não identificado: XML mal formado";
-    refusal = rejection(rejected, r);
+    refusal = refusalFor(rejected, malformed());
     return false;
   }
   SaleContext context;
@@ -381,7 +381,7 @@ bool SatDevice::judge(const std::string& xml, bool fiscal, pugi::xml_document& d
   context.clockBehind = !state.lastKey.empty() && now() < state.lastDocumentAt;
   const Rejection verdict = judgeSale(document.document_element(), context, figures);
   if (verdict.code == 0) return true;
-  refusal = rejection(rejected, verdict);
+  refusal = refusalFor(rejected, verdict);
   return false;
 }
 
@@ -460,13 +460,11 @@ Reply SatDevice::cancelarUltimaVenda(const Request& r) {
   context.clockBehind = !state.lastKey.empty() && context.now < state.lastDocumentAt;
   Rejection verdict;
   if (!parsed) {
-    verdict.code = 1999;
-    verdict.rule = "XML";
-    verdict.text = "erro não identificado: XML mal formado";
+    verdict = malformed();
   } else {
     verdict = judgeCancellation(r.params[1], document.document_element(), context);
   }
-  if (verdict.code != 0) return rejection(7, verdict);
+  if (verdict.code != 0) return refusalFor(7, verdict);
 
   const std::int64_t number = state.documentNumber + 1;
   const DocumentStamp when = stamp(number);
