@@ -154,6 +154,9 @@ TEST(DeviceGates, EveryGateInItsOrder) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(f.ask("6|000040|errado00")[1], "10001");
   EXPECT_EQ(f.ask(sell(sale()))[1], "06009");
   EXPECT_EQ(f.ask("3|000041|" + c + "|" + kNoKey + "|" + cancellation(kNoKey))[1], "07006");
+  // A change with the current code does not lift the lock.
+  EXPECT_EQ(f.ask("14|000045|" + c + "|1|33333333|33333333")[1], "18000");
+  EXPECT_EQ(f.ask("2|000046|33333333|" + sale())[1], "06009");
   EXPECT_EQ(f.ask("14|000042|00000000|2|22222222|22222222")[1], "18002");
   EXPECT_EQ(f.ask("14|000043|87654321|2|22222222|22222222")[1], "18000");
   EXPECT_EQ(f.ask("2|000044|22222222|" + sale())[1], "06000");

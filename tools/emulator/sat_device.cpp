@@ -653,7 +653,8 @@ Reply SatDevice::trocarCodigo(const Request& r) {
     return reply(99, "Confirmação do novo código de ativação não confere");
   state.activationCode = novo;
   state.wrongCodes = 0;
-  state.lockedOut = false;
+  // Only the emergency code lifts the lock a run of wrong codes set.
+  if (opcao == 2) state.lockedOut = false;
   return reply(0, "Código de ativação alterado com sucesso.");
 }
 
