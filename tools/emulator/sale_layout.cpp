@@ -93,8 +93,9 @@ const std::map<std::string, Group> kGroups = {
 };
 
 // The form of a leaf's text. Text and Digits: length a..b characters;
-// Decimal: at most a integer digits and b..c decimals, a minus sign allowed.
-enum class Form { Text, Digits, Decimal };
+// Either: length a or b; Decimal: at most a integer digits and b..c
+// decimals, a minus sign allowed.
+enum class Form { Text, Digits, Either, Decimal };
 struct Leaf {
   Form form;
   int a, b, c;
@@ -110,7 +111,7 @@ const std::map<std::string, Leaf> kLeaves = {
     {"xBairro", {Form::Text, 1, 60, 0}},     {"xMun", {Form::Text, 2, 60, 0}},
     {"UF", {Form::Text, 2, 2, 0}},           {"cProd", {Form::Text, 0, 60, 0}},
     {"cEAN", {Form::Digits, 8, 14, 0}},      {"xProd", {Form::Text, 0, 120, 0}},
-    {"NCM", {Form::Text, 2, 8, 0}},          {"CEST", {Form::Digits, 7, 7, 0}},
+    {"NCM", {Form::Either, 2, 8, 0}},          {"CEST", {Form::Digits, 7, 7, 0}},
     {"CFOP", {Form::Digits, 4, 4, 0}},       {"uCom", {Form::Text, 0, 6, 0}},
     {"qCom", {Form::Decimal, 11, 4, 4}},     {"vUnCom", {Form::Decimal, 12, 2, 3}},
     {"indRegra", {Form::Text, 1, 1, 0}},     {"vDesc", {Form::Decimal, 13, 2, 2}},
@@ -166,6 +167,8 @@ bool leafFits(const Leaf& leaf, const char* text) {
       return n >= leaf.a && n <= leaf.b;
     case Form::Digits:
       return n >= leaf.a && n <= leaf.b && digitsOnly(text);
+    case Form::Either:
+      return n == leaf.a || n == leaf.b;
     case Form::Decimal:
       return decimalForm(text, leaf.a, leaf.b, leaf.c);
   }
