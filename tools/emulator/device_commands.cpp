@@ -51,24 +51,26 @@ bool number(const std::string& text, int& n) {
   return true;
 }
 
-// `--estado ARQUIVO` after the subcommand's name, read into a state.
-bool stateArgument(int argc, char** argv, DeviceState& state) {
+// `--estado ARQUIVO` after the subcommand's name, read into a state: 0,
+// or the exit status (2 for a usage error, 1 for a file that cannot be
+// read).
+int stateArgument(int argc, char** argv, DeviceState& state) {
   if (argc != 4 || std::strcmp(argv[2], "--estado") != 0) {
     std::fprintf(stderr, "Uso: tivax-emulator %s --estado ARQUIVO\n", argv[1]);
-    return false;
+    return 2;
   }
   std::string error;
   if (std::FILE* f = std::fopen(argv[3], "r")) {
     std::fclose(f);
   } else {
     std::fprintf(stderr, "tivax-emulator: %s: arquivo de estado não existe\n", argv[3]);
-    return false;
+    return 1;
   }
   if (!loadState(argv[3], state, error)) {
     std::fprintf(stderr, "tivax-emulator: %s\n", error.c_str());
-    return false;
+    return 1;
   }
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -114,7 +116,8 @@ int runSubcommand(int argc, char** argv) {
   const std::string command = argv[1];
   if (command == "estado" || command == "certificado") {
     DeviceState state;
-    if (!stateArgument(argc, argv, state)) return 2;
+    const int status = stateArgument(argc, argv, state);
+    if (status != 0) return status;
     const std::string text =
         command == "estado" ? stateJson(state, true) + "\n" : state.key.certificatePem;
     if (text.empty()) {
