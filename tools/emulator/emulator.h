@@ -158,7 +158,8 @@ class Emulator {
   std::string stateJson() const;
 
   // Back to the state at start: activation code, unblocked, no sales, no
-  // stored sessions, empty log. The request records are kept.
+  // stored sessions, empty log (with a state file: the file as it now
+  // stands). The request records are kept.
   void resetDevice();
 
  private:
