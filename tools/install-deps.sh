@@ -13,12 +13,15 @@
 set -euo pipefail
 
 # The demo registers a sale through tivax-hub too: its HTTP, JSON and
-# journal libraries, and curl as the checkout.
+# journal libraries, and curl as the checkout. The emulator signs its CF-e
+# with xmlsec1 and OpenSSL.
 demo=(g++ cmake ninja-build make pkg-config libpugixml-dev libutfcpp-dev
-      libmicrohttpd-dev libsqlite3-dev libssl-dev nlohmann-json3-dev curl)
+      libmicrohttpd-dev libsqlite3-dev nlohmann-json3-dev curl
+      libxmlsec1-dev libxmlsec1-openssl libssl-dev)
 deb=("${demo[@]}" dpkg-dev file)
+# xmlsec1 verifies the emulator's signatures in the tests.
 test=("${demo[@]}" libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev file
-      python3 python3-venv groff-base man-db)
+      python3 python3-venv groff-base man-db xmlsec1)
 check=("${test[@]}" clang libclang-rt-14-dev valgrind lintian)
 
 set_name=test

@@ -95,9 +95,16 @@ TEST(EmulatorOnTerminal, TakesMegabyteLinesAndCapsLongerOnes) {
   ASSERT_TRUE(emulator.start());
   Port port(emulator.portPath());
 
-  const std::string sale = "<CFe><infCFe><!--" + std::string((1 << 20) - 200, 'x') +
-                           "--><det><prod><qCom>1</qCom><vUnCom>2.5</vUnCom></prod></det>"
-                           "</infCFe></CFe>";
+  const std::string sale =
+      "<CFe><infCFe versaoDadosEnt=\"0.07\"><!--" + std::string((1 << 20) - 2000, 'x') +
+      "--><ide><CNPJ>16716114000172</CNPJ><signAC>x</signAC><numeroCaixa>001</numeroCaixa></ide>"
+      "<emit><CNPJ>61099008000141</CNPJ><IE>111111111111</IE><indRatISSQN>N</indRatISSQN></emit>"
+      "<dest/><det nItem=\"1\"><prod><cProd>1</cProd><xProd>Item</xProd><CFOP>5102</CFOP>"
+      "<uCom>UN</uCom><qCom>1.0000</qCom><vUnCom>2.50</vUnCom><indRegra>A</indRegra></prod>"
+      "<imposto><ICMS><ICMSSN102><Orig>0</Orig><CSOSN>102</CSOSN></ICMSSN102></ICMS>"
+      "<PIS><PISSN><CST>49</CST></PISSN></PIS><COFINS><COFINSSN><CST>49</CST></COFINSSN></COFINS>"
+      "</imposto></det><total/><pgto><MP><cMP>01</cMP><vMP>2.50</vMP></MP></pgto>"
+      "</infCFe></CFe>";
   const std::string request = "2|000001|12345678|" + sale;
   ASSERT_LE(request.size(), options.maxRequestBytes);
   port.send(request + "\n");

@@ -16,13 +16,29 @@ namespace {
 // 2023-11-14 22:13:20 UTC, 19:13:20 in Brasília.
 const std::time_t kNow = 1700000000;
 const char kCode[] = "12345678";
+// Two items: 2 × 3.25 − 0.50 and 1 × 10.00, 16.00 in all.
 const char kSale[] =
     "<CFe><infCFe versaoDadosEnt=\"0.07\"><ide><CNPJ>16716114000172</CNPJ><signAC>x</signAC>"
     "<numeroCaixa>001</numeroCaixa></ide><emit><CNPJ>61099008000141</CNPJ><IE>111111111111</IE>"
     "<indRatISSQN>N</indRatISSQN></emit><dest><CPF>12345678909</CPF></dest>"
-    "<det nItem=\"1\"><prod><qCom>2.0000</qCom><vUnCom>3.25</vUnCom><vDesc>0.50</vDesc></prod></det>"
-    "<det nItem=\"2\"><prod><qCom>1</qCom><vUnCom>10.00</vUnCom></prod></det>"
+    "<det nItem=\"1\"><prod><cProd>1</cProd><xProd>Item um</xProd><CFOP>5102</CFOP><uCom>UN</uCom>"
+    "<qCom>2.0000</qCom><vUnCom>3.25</vUnCom><indRegra>A</indRegra><vDesc>0.50</vDesc></prod>"
+    "<imposto><ICMS><ICMSSN102><Orig>0</Orig><CSOSN>102</CSOSN></ICMSSN102></ICMS>"
+    "<PIS><PISSN><CST>49</CST></PISSN></PIS><COFINS><COFINSSN><CST>49</CST></COFINSSN></COFINS>"
+    "</imposto></det>"
+    "<det nItem=\"2\"><prod><cProd>2</cProd><xProd>Item dois</xProd><CFOP>5102</CFOP><uCom>UN</uCom>"
+    "<qCom>1.0000</qCom><vUnCom>10.00</vUnCom><indRegra>A</indRegra></prod>"
+    "<imposto><ICMS><ICMSSN102><Orig>0</Orig><CSOSN>102</CSOSN></ICMSSN102></ICMS>"
+    "<PIS><PISSN><CST>49</CST></PISSN></PIS><COFINS><COFINSSN><CST>49</CST></COFINSSN></COFINS>"
+    "</imposto></det>"
     "<total/><pgto><MP><cMP>01</cMP><vMP>20.00</vMP></MP></pgto></infCFe></CFe>";
+
+// Cancels the sale with `key` ("CFe" + 44 digits), for its recipient.
+std::string cancellation(const std::string& key) {
+  return "<CFeCanc><infCFe chCanc=\"" + key + "\"><ide><CNPJ>16716114000172</CNPJ>"
+         "<signAC>x</signAC><numeroCaixa>001</numeroCaixa></ide><emit/>"
+         "<dest><CPF>12345678909</CPF></dest><total/></infCFe></CFeCanc>";
+}
 
 SatDevice device() {
   return SatDevice(kCode, [] { return kNow; });
@@ -49,11 +65,11 @@ TEST(SatDevice, AnswersEveryFunction) {
       {"0|000002|2|12345678|61099008000141|35", "04000", 6},
       {"1|000003|12345678|MIIcertificado", "05000", 5},
       {"2|000004|12345678|" + std::string(kSale), "06000", 12},
-      {"3|000005|12345678|CFe35231161099008000141599000040190000011126489|<CFeCanc/>", "07002", 6},
+      {"3|000005|12345678|CFe35231161099008000141599000040190000011126489|<CFeCanc/>", "07007", 6},
       {"4|000006", "08000", 5},
       {"5|000007|12345678|" + std::string(kSale), "09000", 9},
       {"6|000008|12345678", "10000", 28},
-      {"7|000009|12345678|4", "06000", 12},
+      {"7|000009|12345678|8", "10000", 28},
       {"8|000010|12345678|<config><tipoLan>IPFIX</tipoLan><lanIP>10.0.0.2</lanIP></config>",
        "12000", 5},
       {"9|000011|12345678|1671611400017261099008000141|assinatura", "13000", 5},
@@ -139,7 +155,8 @@ TEST(SatDevice, BlockingShowsInTheStatusAndStopsSales) {
   EXPECT_EQ(fieldsOf(ask(d, "6|000001|12345678")).back(), "0");
   ask(d, "12|000002|12345678");
   EXPECT_TRUE(d.blocked());
-  EXPECT_EQ(fieldsOf(ask(d, "6|000003|12345678")).back(), "1");
+  // ESTADO_OPERACAO 2: blocked by the taxpayer.
+  EXPECT_EQ(fieldsOf(ask(d, "6|000003|12345678")).back(), "2");
   EXPECT_EQ(fieldsOf(ask(d, "2|000004|12345678|" + std::string(kSale)))[1], "06006");
   ask(d, "13|000005|12345678");
   EXPECT_FALSE(d.blocked());
@@ -149,35 +166,28 @@ TEST(SatDevice, BlockingShowsInTheStatusAndStopsSales) {
 
 TEST(SatDevice, ChangesTheActivationCodeOnlyWhenConfirmed) {
   SatDevice d = device();
-  EXPECT_EQ(fieldsOf(ask(d, "14|000001|12345678|1|11111111|22222222"))[1], "18002");
+  EXPECT_EQ(fieldsOf(ask(d, "14|000001|12345678|1|11111111|22222222"))[1], "18099");
   EXPECT_EQ(d.activationCode(), kCode);
-  EXPECT_EQ(fieldsOf(ask(d, "14|000002|12345678|1||"))[1], "18002");
+  EXPECT_EQ(fieldsOf(ask(d, "14|000002|12345678|1||"))[1], "18099");
   EXPECT_EQ(fieldsOf(ask(d, "14|000003|12345678|1|11111111|11111111"))[1], "18000");
   EXPECT_EQ(d.activationCode(), "11111111");
   EXPECT_EQ(fieldsOf(ask(d, "6|000004|12345678"))[1], "10001");
   EXPECT_EQ(fieldsOf(ask(d, "6|000005|11111111"))[1], "10000");
 }
 
-TEST(SatDevice, ReplaysStoredSessions) {
+TEST(SatDevice, ReplaysOnlyThePrecedingSession) {
   SatDevice d = device();
-  const std::string consulta = ask(d, "4|000010");
+  ask(d, "4|000010");
   const std::string status = ask(d, "6|000011|12345678");
-  EXPECT_EQ(ask(d, "7|000020|12345678|10"), consulta);
+  EXPECT_EQ(ask(d, "7|000020|12345678|10"), "000020|11003|Sessão não existe||");
+  // A consultation is not itself a session that can be consulted: the
+  // preceding one stays the status.
   EXPECT_EQ(ask(d, "7|000021|12345678|11"), status);
-  EXPECT_EQ(ask(d, "7|000022|12345678|12"), "000022|11003|Sessão não existe||");
-  // The session queries themselves are not stored.
-  EXPECT_EQ(fieldsOf(ask(d, "7|000023|12345678|20"))[1], "11003");
+  EXPECT_EQ(ask(d, "7|000022|12345678|11"), status);
+  EXPECT_EQ(fieldsOf(ask(d, "7|000023|12345678|21"))[1], "11003");
   // A session number used again holds its latest answer.
-  const std::string again = ask(d, "6|000010|bad");
-  EXPECT_EQ(ask(d, "7|000024|12345678|10"), again);
-}
-
-TEST(SatDevice, ForgetsTheOldestSessionsBeyondItsMemory) {
-  SatDevice d = device();
-  for (int s = 1; s <= static_cast<int>(SatDevice::kStoredSessions) + 1; ++s)
-    ask(d, "4|" + formatSession(s));
-  EXPECT_EQ(fieldsOf(ask(d, "7|999999|12345678|1"))[1], "11003");
-  EXPECT_EQ(fieldsOf(ask(d, "7|999999|12345678|2"))[1], "08000");
+  const std::string again = ask(d, "6|000011|bad");
+  EXPECT_EQ(ask(d, "7|000024|12345678|11"), again);
 }
 
 TEST(SatDevice, LastFiscalSessionAndCancellation) {
@@ -187,10 +197,10 @@ TEST(SatDevice, LastFiscalSessionAndCancellation) {
   const std::string key = fieldsOf(sale)[8];
   EXPECT_EQ(ask(d, "15|000003|12345678"), sale);
 
-  EXPECT_EQ(fieldsOf(ask(d, "3|000004|12345678|CFe0|<CFeCanc/>"))[1], "07002");
+  EXPECT_EQ(fieldsOf(ask(d, "3|000004|12345678|CFe0|" + cancellation("CFe0")))[2], "1270");
   EXPECT_EQ(ask(d, "15|000005|12345678"), sale);
 
-  const std::string cancel = ask(d, "3|000006|12345678|" + key + "|anything, not checked");
+  const std::string cancel = ask(d, "3|000006|12345678|" + key + "|" + cancellation(key));
   const std::vector<std::string> f = fieldsOf(cancel);
   ASSERT_EQ(f.size(), 12u);
   EXPECT_EQ(f[1], "07000");
@@ -198,7 +208,7 @@ TEST(SatDevice, LastFiscalSessionAndCancellation) {
   EXPECT_EQ(f[9], "16.00");
   EXPECT_EQ(ask(d, "15|000007|12345678"), cancel);
   // Only once.
-  EXPECT_EQ(fieldsOf(ask(d, "3|000008|12345678|" + key + "|x"))[1], "07002");
+  EXPECT_EQ(fieldsOf(ask(d, "3|000008|12345678|" + key + "|" + cancellation(key)))[2], "1218");
 
   // The status names the first and the last document.
   const std::vector<std::string> status = fieldsOf(ask(d, "6|000009|12345678"));

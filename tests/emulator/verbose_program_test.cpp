@@ -92,6 +92,23 @@ TEST(VerboseEmulator, ReportsEveryRequestAndAnswerWithTheCodesMasked) {
   for (const std::string& line : shown) EXPECT_LT(line.size(), 700u) << line;
 }
 
+TEST(VerboseEmulator, ARejectionIsFollowedByItsRuleAndElement) {
+  ChildProcess emulator({TIVAX_EMULATOR_PROGRAM, "--verbose"});
+  ASSERT_TRUE(emulator.started());
+  Link link(emulator.readLine());
+  ASSERT_TRUE(link.ok());
+  std::string sale = oneLine(std::string(TIVAX_EXAMPLES_DIR) + "/venda-minima.xml");
+  sale.replace(sale.find("<cMP>01"), 7, "<cMP>07");
+  EXPECT_EQ(link.exchange("2|000001|12345678|" + sale),
+            "000001|06010|1527|Rejeição 1527: código do meio de pagamento inválido "
+            "(pgto/MP[1]/cMP = 07)||");
+  emulator.signal(SIGTERM);
+  ASSERT_EQ(emulator.wait(), 0);
+  const std::vector<std::string> shown = lines(emulator.errorOutput());
+  ASSERT_EQ(shown.size(), 3u) << emulator.errorOutput();
+  EXPECT_EQ(shown[2], "   regra 1527 (meio de pagamento): pgto/MP[1]/cMP");
+}
+
 TEST(VerboseEmulator, QuietWithoutTheOption) {
   ChildProcess emulator({TIVAX_EMULATOR_PROGRAM});
   ASSERT_TRUE(emulator.started());

@@ -15,6 +15,13 @@ namespace {
 using tivaxhub::kBodyLimitBytes;
 using tivaxhub::kSaleLimitBytes;
 
+// The example cancellation, naming the sale with `key`.
+std::string cancellationOf(const std::string& key) {
+  std::string text = exampleSale("cancelamento.xml");
+  const std::size_t at = text.find("chCanc=\"") + 8;
+  return text.replace(at, text.find('"', at) - at, key);
+}
+
 class HubHttp : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -63,7 +70,7 @@ TEST_F(HubHttp, EveryFunctionReachesTheDeviceWithItsFields) {
     const char* code;
   } cases[] = {
       {"cancelarultimavenda", "CancelarUltimaVenda",
-       {{"chave_cfe", key}, {"dados_cancelamento", exampleSale("cancelamento.xml")}}, "07000"},
+       {{"chave_cfe", key}, {"dados_cancelamento", cancellationOf(key)}}, "07000"},
       {"consultarultimasessaofiscal", "ConsultarUltimaSessaoFiscal", {}, "07000"},
       {"ativarsat", "AtivarSAT", {{"tipo_certificado", "1"}, {"cnpj", "58473629000139"}, {"codigo_uf", "35"}}, "04000"},
       {"comunicarcertificadoicpbrasil", "ComunicarCertificadoICPBRASIL", {{"certificado", "MIIBCgKCAQEA"}}, "05000"},

@@ -39,6 +39,18 @@ const struct {
 
 const std::size_t kReadChunk = 64 * 1024;
 
+DeviceSettings deviceSettings(const Options& options) {
+  DeviceSettings settings;
+  settings.activationCode = options.activationCode;
+  settings.emergencyCode = options.emergencyCode;
+  settings.statePath = options.statePath;
+  // The built-in device never locks itself unless asked to: the library's
+  // consultaBloqueio probes with a wrong code.
+  settings.maxWrongCodes =
+      options.maxWrongCodes > 0 ? options.maxWrongCodes : options.statePath.empty() ? 0 : 3;
+  return settings;
+}
+
 }  // namespace
 
 Faults faultsForSession(std::int32_t session) {
@@ -50,7 +62,7 @@ Faults faultsForSession(std::int32_t session) {
 struct Emulator::Impl {
   explicit Impl(Options o)
       : options(std::move(o)),
-        device(options.activationCode, options.clock),
+        device(deviceSettings(options), options.clock),
         framer(options.maxRequestBytes) {}
 
   void serve();
@@ -170,6 +182,7 @@ void Emulator::Impl::answer(const LineFramer::Line& line) {
   if (!reply.answered) return;
   const Faults faults = options.faults | faultsForSession(reply.session);
   tell(Traffic::Answer, reply.line, faults);
+  if (!reply.note.empty()) tell(Traffic::Reason, reply.note, kNoFault);
   std::vector<Piece> pieces =
       shapeAnswer(line.text, reply.line, reply.session, faults, options, random);
   // An answer held back goes out now, in the middle of the next exchange.
@@ -262,6 +275,21 @@ bool Emulator::start(std::string* error) {
   Impl& d = *impl;
   if (d.running) return true;
   std::string reason;
+  {
+    std::lock_guard<std::mutex> lock(d.mutex);
+    bool opened = d.device.open(reason);
+    for (const std::string& change : d.options.outsideChanges) {
+      std::string outcome;
+      if (opened && !d.device.control(change, outcome)) {
+        reason = outcome;
+        opened = false;
+      }
+    }
+    if (!opened) {
+      if (error) *error = reason;
+      return false;
+    }
+  }
   d.terminal = PseudoTerminal::open(reason);
   if (d.terminal && !d.options.linkPath.empty() &&
       !pointLinkAt(d.options.linkPath, d.terminal->path(), reason))
@@ -339,9 +367,21 @@ bool Emulator::blocked() const {
   return impl->device.blocked();
 }
 
+bool Emulator::control(const std::string& command, std::string& outcome) {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return impl->device.control(command, outcome);
+}
+
+std::string Emulator::stateJson() const {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return tivaxemu::stateJson(impl->device.deviceState(), true);
+}
+
 void Emulator::resetDevice() {
   std::lock_guard<std::mutex> lock(impl->mutex);
-  impl->device = SatDevice(impl->options.activationCode, impl->options.clock);
+  impl->device = SatDevice(deviceSettings(impl->options), impl->options.clock);
+  std::string ignored;
+  impl->device.open(ignored);
 }
 
 }  // namespace tivaxemu

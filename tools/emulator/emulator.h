@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tivaxemu {
 
@@ -84,11 +85,21 @@ constexpr std::int32_t kBlankCrLfSessions = 9001300;
 // The fault that a session number selects (kNoFault outside the ranges).
 Faults faultsForSession(std::int32_t session);
 
-// What the emulator reports to Options::observer.
-enum class Traffic { Request, Answer };
+// What the emulator reports to Options::observer: a request, an answer,
+// and why a refusal was given (the rule and element; told after the answer).
+enum class Traffic { Request, Answer, Reason };
 
 struct Options {
   std::string activationCode = "12345678";
+  // The device's state file; empty: the built-in test device, in memory
+  // (sat_device.h tells the difference).
+  std::string statePath;
+  std::string emergencyCode = "87654321";
+  // Wrong activation codes in a row before the device locks itself; 0:
+  // 3 with a state file, never for the built-in device.
+  int maxWrongCodes = 0;
+  // Changes from outside applied at start, as control() takes them.
+  std::vector<std::string> outsideChanges;
   // When set, a symlink kept pointing at the current terminal side: a port
   // path that stays valid when the emulator replaces its terminal.
   std::string linkPath;
@@ -119,8 +130,9 @@ class Emulator {
   Emulator(const Emulator&) = delete;
   Emulator& operator=(const Emulator&) = delete;
 
-  // Opens the pseudo-terminal and starts serving on a thread of its own.
-  // False (with the reason in *error) when the terminal cannot be set up.
+  // Opens the device's state, the pseudo-terminal, and starts serving on a
+  // thread of its own. False (with the reason in *error) when the state
+  // file is unusable or the terminal cannot be set up.
   bool start(std::string* error = nullptr);
   // Stops serving, closes the terminal and removes the link. Idempotent.
   void stop();
@@ -140,8 +152,14 @@ class Emulator {
   // The device's state.
   std::string activationCode() const;
   bool blocked() const;
+  // A change from outside (SatDevice::control); the outcome in Portuguese.
+  bool control(const std::string& command, std::string& outcome);
+  // The device's state as JSON, codes masked.
+  std::string stateJson() const;
+
   // Back to the state at start: activation code, unblocked, no sales, no
-  // stored sessions, empty log. The request records are kept.
+  // stored sessions, empty log (with a state file: the file as it now
+  // stands). The request records are kept.
   void resetDevice();
 
  private:

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "control_socket.h"
+#include "device_commands.h"
 #include "emulator.h"
 #include "traffic_log.h"
 #include "tivax_version.h"
@@ -41,7 +43,8 @@ const char kUsage[] =
     "  90007xx resposta de 3 MiB, 90008xx resposta para a sessão + 1,\n"
     "  90009xx eco e depois silêncio, 90010xx eco e uma resposta de 1,5 MiB,\n"
     "  90011xx resposta retida até o pedido seguinte, 90012xx LF sozinho antes,\n"
-    "  90013xx CR LF sozinho antes.\n";
+    "  90013xx CR LF sozinho antes.\n"
+    "\n";
 
 const struct {
   const char* name;
@@ -57,7 +60,8 @@ const struct {
 // once so that lines never mix.
 void report(tivaxemu::Traffic traffic, const std::string& line, tivaxemu::Faults faults) {
   std::string text = traffic == tivaxemu::Traffic::Request ? "<- " + tivaxemu::reportedRequest(line)
-                                                           : "-> " + tivaxemu::reportedAnswer(line);
+                     : traffic == tivaxemu::Traffic::Answer ? "-> " + tivaxemu::reportedAnswer(line)
+                                                             : "   " + line;
   text = tivaxemu::printable(text);
   const std::string faultText = tivaxemu::faultNames(faults);
   if (!faultText.empty()) text += "   [falha: " + faultText + "]";
@@ -71,6 +75,7 @@ int parse(int argc, char** argv, tivaxemu::Options& options) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      std::fputs(tivaxemu::kDeviceUsage, stdout);
       return -1;
     }
     if (arg == "--version") {
@@ -89,6 +94,9 @@ int parse(int argc, char** argv, tivaxemu::Options& options) {
       (arg == "--link" ? options.linkPath : options.activationCode) = argv[++i];
       continue;
     }
+    const int device = tivaxemu::deviceOption(argc, argv, i, options);
+    if (device < 0) return 2;
+    if (device > 0) continue;
     bool known = false;
     for (const auto& flag : kFaultFlags)
       if (arg == flag.name) {
@@ -106,6 +114,8 @@ int parse(int argc, char** argv, tivaxemu::Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const int subcommand = tivaxemu::runSubcommand(argc, argv);
+  if (subcommand >= 0) return subcommand;
   tivaxemu::Options options;
   const int parsed = parse(argc, argv, options);
   if (parsed != 0) return parsed < 0 ? 0 : parsed;
@@ -125,12 +135,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tivax-emulator: não foi possível iniciar: %s\n", error.c_str());
     return 1;
   }
+  // Changes from outside arrive on a socket beside the link.
+  tivaxemu::ControlSocket control;
+  if (!options.linkPath.empty() &&
+      !control.start(tivaxemu::controlPathFor(options.linkPath),
+                     [&emulator](const std::string& c, std::string& o) { return emulator.control(c, o); },
+                     error))
+    std::fprintf(stderr, "tivax-emulator: sem controle de fora: %s\n", error.c_str());
   std::printf("%s\n", emulator.terminalPath().c_str());
   std::fflush(stdout);
 
   int received = 0;
   while (sigwait(&stopSignals, &received) != 0) {
   }
+  control.stop();
   emulator.stop();
   return 0;
 }
