@@ -68,8 +68,14 @@ const char* cancellingSetup();
 // ended because a set-up function asked for the link.
 void noteCancelled();
 // Readable while a set-up is pending; -1 when no event descriptor could be
-// made (waits then look at the announcement every few milliseconds).
+// made (waits then look at the announcement every few milliseconds). A
+// process forked from another makes its own on its first wait: the two
+// never cancel each other's waits.
 int setupEventDescriptor();
+// How many times this process's line of ancestors has forked since the
+// library was loaded: a descriptor opened under another number belongs to
+// the process this one was forked from.
+unsigned forkGeneration();
 
 // The limit on every wait for an answer and for the port, from the
 // environment variable TIVAX_TIMEOUT (seconds, decimals allowed), read once

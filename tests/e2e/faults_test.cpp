@@ -120,11 +120,16 @@ TEST_F(WireFaults, LateAnswerDoesNotTakeTheNextCallsPlace) {
   EXPECT_EQ(sale[1], "06000");
 }
 
-// The session queries take another session's answer whole.
-TEST_F(WireFaults, SessionQueryTakesAnotherSessionsAnswer) {
+// The session query takes the consulted session's stored answer whole, and
+// passes over a third session's line.
+TEST_F(WireFaults, SessionQueryTakesOnlyTheConsultedSessionsAnswer) {
   ASSERT_EQ(take(ConsultarSAT(5)), "000005|08000|SAT em operação||");
+  EXPECT_EQ(take(ConsultarNumeroSessao(6, kCode, 5)), "000005|08000|SAT em operação||");
+  const WithDeadline deadline(std::chrono::milliseconds(500));
   const int asking = tivaxemu::kOtherSessionSessions + 2;
-  EXPECT_EQ(take(ConsultarNumeroSessao(asking, kCode, 5)), consultarAnswer(asking + 1));
+  EXPECT_EQ(take(ConsultarNumeroSessao(asking, kCode, 5)), "");
+  EXPECT_EQ(std::string(TivaxlibUltimoErro()).rfind("resposta de outra sessão: a resposta é da sessão 9000803", 0), 0u)
+      << TivaxlibUltimoErro();
 }
 
 // The device goes away in the middle of an answer and comes back on a new
