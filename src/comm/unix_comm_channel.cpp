@@ -28,7 +28,7 @@ constexpr size_t kReadPiece = 65536;         // bytes per read call
 // ends the exchange. Lines already handed over (an echo, other sessions'
 // lines) are not kept, and do not count.
 constexpr size_t kAnswerLimit = 2u << 20;
-constexpr long kDiscardQuietMs = 200;   // a pause that ends an abandoned line
+constexpr long kDiscardQuietMs = 150;   // a pause that ends an abandoned line
 constexpr long kDiscardLimitMs = 3000;  // the longest an abandoned line is read
 constexpr int kFailedReadBudget = 30;
 constexpr long kRetryPauseMs = 100;          // after a failed read or a fill without a line end
@@ -147,20 +147,19 @@ Failure writeLine(serial_port& port, const std::string& line, size_t& written) {
 
 // What is left of a line the last exchange gave up on (an answer refused
 // for its size, or cut by a deadline or a cancellation) is read and thrown
-// away up to its line feed, so that it never stands in front of the next
-// answer. Bounded: a pause in the stream or a fixed limit ends it.
+// away until the device pauses, so that no part of it stands in front of
+// the next answer: a flush alone would cut a stream that is still coming
+// in the middle of a line. Bounded by a fixed limit.
 void discardAbandonedLine(serial_port& port) {
   if (!port.abandonedLine) return;
   port.abandonedLine = false;
   const Deadline limit = Deadline::in(std::chrono::milliseconds(kDiscardLimitMs));
   std::vector<char> chunk(kReadPiece);
   size_t discarded = 0;
-  for (;;) {
+  while (!limit.passed()) {
     const ssize_t count = port.readSome(chunk.data(), chunk.size());
     if (count > 0) {
       discarded += static_cast<size_t>(count);
-      if (std::memchr(chunk.data(), '\n', static_cast<size_t>(count)) != nullptr) break;
-      if (limit.passed()) break;
       continue;
     }
     if (count < 0 && errno != EAGAIN && errno != EINTR) break;

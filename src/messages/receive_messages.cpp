@@ -359,10 +359,11 @@ void ReceiveMessageBase::decodeReceived(const std::string& received,
       if (sent.empty()) sent = request->pullMessageToSend();
       return sameWithoutLineBreaks(line, sent);
     };
-    // Blank lines never count, and neither does a line for another session:
-    // the answer to this request may still follow it. The session query
-    // takes the consulted session's stored line as its answer; the query
-    // for the last fiscal session, which names none, any session's.
+    // Blank lines never count, nor does the echo of the request (however
+    // often it comes), nor a line for another session: the answer to this
+    // request may still follow them. The session query takes the consulted
+    // session's stored line as its answer; the query for the last fiscal
+    // session, which names none, any session's.
     int32_t consulted = -1;
     if (id == CONSULTAR_NUMERO_SESSAO)
       consulted = static_cast<const EnvioConsultarNumeroSessao&>(*request).cNumeroDeSessao;
@@ -370,8 +371,11 @@ void ReceiveMessageBase::decodeReceived(const std::string& received,
     std::vector<std::string> lines;
     forEachLine(received, [&](std::string&& line) {
       if (line.empty()) return true;
-      if (!anySession && forAnotherSession(line, request->numeroSessao, consulted) &&
-          !isBareEcho(line)) {
+      if (isBareEcho(line)) {
+        echoSeen = true;
+        return true;
+      }
+      if (!anySession && forAnotherSession(line, request->numeroSessao, consulted)) {
         ++passedOver;
         otherSession = leadingSession(line);
         return true;
@@ -384,14 +388,10 @@ void ReceiveMessageBase::decodeReceived(const std::string& received,
       return;
     }
     if (lines.size() == 1) {
-      // One line is the answer, unless it is only the request coming back.
-      if (isBareEcho(lines[0])) {
-        echoSeen = true;
-        pending = true;
-        return;
-      }
       answer = &lines[0];
     } else if (lines.size() == 2) {
+      // The first of two lines carries this session's number where the
+      // echo has it: a garbled echo, which says how it differs.
       const std::string difference = echoDifference(lines[0], *request, signature);
       if (!difference.empty()) {
         failure = Reason(ReasonKind::EchoMismatch).saying(difference);
