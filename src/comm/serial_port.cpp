@@ -49,13 +49,13 @@ WaitEnd waitOn(int fd, short events, const Deadline& until) {
     nfds_t count = 0;
     if (fd >= 0) fds[count++] = pollfd{fd, events, 0};
     int timeout = until.pollTimeoutMs();
-    // The thread running a set-up is not interrupted by set-ups.
-    if (!runningSetup()) {
-      if (setupEventDescriptor() >= 0)
-        fds[count++] = pollfd{setupEventDescriptor(), POLLIN, 0};
-      else if (timeout < 0 || timeout > kEventlessSliceMs)
-        timeout = kEventlessSliceMs;
-    }
+    // The event stays readable for the thread running a set-up (its own
+    // announcement): that thread looks for another set-up every few
+    // milliseconds instead.
+    if (!runningSetup() && setupEventDescriptor() >= 0)
+      fds[count++] = pollfd{setupEventDescriptor(), POLLIN, 0};
+    else if (timeout < 0 || timeout > kEventlessSliceMs)
+      timeout = kEventlessSliceMs;
     const int ready = poll(fds, count, timeout);
     if (ready < 0 && errno != EINTR) {
       // Out of kernel memory, most likely: try again shortly rather than spin.
@@ -292,6 +292,8 @@ void serial_port::closePort() {
 }
 
 void serial_port::flushBoth() { tcflush(fd, TCIOFLUSH); }
+
+void serial_port::flushInput() { tcflush(fd, TCIFLUSH); }
 
 ssize_t serial_port::readSome(char* buffer, size_t size) { return read(fd, buffer, size); }
 

@@ -68,8 +68,9 @@ class serial_port {
   // it open: they are left alone while another process is in an exchange,
   // and when the descriptor was inherited (the parent's exchanges run on it).
   void closePort();
-  // Discards unread input and unsent output.
+  // Discards unread input and unsent output; unread input only.
   void flushBoth();
+  void flushInput();
 
   // One read or write call on the descriptor, with errno as left by it.
   ssize_t readSome(char* buffer, size_t size);

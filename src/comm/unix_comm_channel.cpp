@@ -174,21 +174,26 @@ void discardAbandonedLine(serial_port& port) {
 // A request cut short by a deadline or a cancellation left part of a line at
 // the device: a line feed ends it there, and what the device says of it is
 // discarded, so that the next request reaches the device whole and alone.
-void endPartialRequest(serial_port& port) {
-  if (!port.partialRequest) return;
+// true when it did: what is still queued of that line must then go out.
+bool endPartialRequest(serial_port& port) {
+  if (!port.partialRequest) return false;
   port.partialRequest = false;
   size_t written = 0;
-  if (writeLine(port, "\n", written)) return;
+  if (writeLine(port, "\n", written)) return false;
   port.abandonedLine = true;  // the device's answer to the cut line
   if (Log::tracing()) Log::trace("send", "a line feed ends the request cut short before");
+  return true;
 }
 
 Failure sendLine(serial_port& port, ICommSendMessage& message, size_t& written) {
   written = 0;
-  endPartialRequest(port);
+  const bool keepOutput = endPartialRequest(port);
   discardAbandonedLine(port);
   // Whatever the device said before this request is stale.
-  port.flushBoth();
+  if (keepOutput)
+    port.flushInput();
+  else
+    port.flushBoth();
   const std::string line = frameRequest(message.pullMessageToSend());
   if (Log::tracing())
     Log::trace("send", Log::formatText("%s bytes=%zu", message.pullMessageToLog().c_str(),

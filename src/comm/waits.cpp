@@ -129,7 +129,9 @@ void SetupAnnouncement::withdraw() {
 }
 
 bool cancelRequested() {
-  return setupsOnThisThread == 0 && pendingSetups.load(std::memory_order_acquire) > 0;
+  // A set-up's own waits (for another process's turn on the port, say) end
+  // only for another set-up, announced after it.
+  return pendingSetups.load(std::memory_order_acquire) > setupsOnThisThread;
 }
 
 bool runningSetup() { return setupsOnThisThread > 0; }

@@ -41,8 +41,9 @@ class Deadline {
 
 // While one is alive, the waits of every other thread end as cancelled, and
 // an exchange that has not started yet does not start. The thread that
-// holds one is exempt: its own waits (opening the port it reconnects to)
-// run their course.
+// holds one is exempt from its own: its waits (opening the port it
+// reconnects to, waiting for another process's turn) run their course
+// unless another set-up function announces itself in turn.
 class SetupAnnouncement {
  public:
   SetupAnnouncement();
@@ -56,8 +57,8 @@ class SetupAnnouncement {
   bool withdrawn_ = false;
 };
 
-// Whether a set-up function is waiting for the link, and the calling thread
-// is not the one running it.
+// Whether a set-up function other than the calling thread's own is waiting
+// for the link.
 bool cancelRequested();
 // Whether the calling thread is running a set-up function.
 bool runningSetup();

@@ -35,9 +35,8 @@ constexpr ReasonText kTexts[] = {
     {ReasonKind::PortBusy, "porta ocupada",
      "outro processo usou {s} por mais de {t} s (TIVAX_TIMEOUT)"},
     {ReasonKind::Cancelled, "chamada cancelada", "{d} pediu a ligação com o equipamento"},
-    {ReasonKind::HungUp, "ligação perdida",
-     "a leitura de {s} falhou {n} vezes seguidas ({e}): o equipamento foi desligado ou "
-     "reiniciado"},
+    {ReasonKind::HungUp, "conexão perdida",
+     "{d} ({e}): o equipamento foi desligado ou reiniciado"},
     {ReasonKind::OverCap, "resposta grande demais",
      "{n} bytes lidos sem que a resposta terminasse, acima do limite de {m} bytes"},
     {ReasonKind::OtherSession, "resposta de outra sessão",

@@ -145,6 +145,54 @@ TEST_F(Cancellation, DeInitEndsAWaitForThePort) {
   EXPECT_EQ(device().requestCount(), before);
 }
 
+// A set-up function that waits for another process's turn on the port is
+// itself ended by a later set-up function: TivaxlibDeInit on another thread
+// never queues behind it.
+TEST_F(Cancellation, ASetUpWaitingForThePortIsEndedByTheNextSetUp) {
+  const std::string port = device().portPath();
+  const TivaxTest::OtherProcessHoldingThePort other(port);
+  ASSERT_TRUE(other.holding());
+  std::atomic<int> configured{-1};
+  std::thread setUp([&] { configured = ConfigurarPortaSerial(port.c_str()); });
+  // The set-up opens the port (one second), then waits for the turn.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+  ASSERT_EQ(configured, -1) << "the set-up did not wait for the port";
+  const auto deInitAt = Clock::now();
+  EXPECT_EQ(TivaxlibDeInit(), 1);
+  setUp.join();
+  // The set-up ended with DeInit (the port stays recorded: 1).
+  EXPECT_LT(Clock::now() - deInitAt, kCancelBound + std::chrono::milliseconds(50));
+  EXPECT_EQ(configured, 1);
+}
+
+// A process forked without exec opens a port of its own before its first
+// exchange: parent and child each call 200 times at once, and every answer
+// is its caller's.
+TEST_F(Cancellation, ForkedProcessesEachGetTheirOwnAnswers) {
+  constexpr int kCalls = 200;
+  const auto callMany = [](int firstSession) {
+    int wrong = 0;
+    for (int i = 0; i < kCalls; ++i) {
+      const int session = firstSession + i;
+      char expected[16];
+      std::snprintf(expected, sizeof expected, "%06d|08000|", session);
+      if (take(ConsultarSAT(session)).rfind(expected, 0) != 0) ++wrong;
+    }
+    return wrong;
+  };
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(std::min(callMany(100000), 255));
+  const int parentWrong = callMany(200000);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  std::printf("[waits] fork without exec: %d of %d answers wrong in the parent, %d in the child\n",
+              parentWrong, kCalls, WEXITSTATUS(status));
+  EXPECT_EQ(parentWrong, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 using Deadlines = LinkedTest;
 
 // With TIVAX_TIMEOUT set, a call gives up on a silent device, on an echo

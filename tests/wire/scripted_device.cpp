@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -43,6 +44,10 @@ void ScriptedDevice::serve() {
   std::string pending;
   char chunk[65536];
   while (!stop_) {
+    if (hold_) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      continue;
+    }
     pollfd p{pty_.master, POLLIN, 0};
     if (poll(&p, 1, 20) <= 0) continue;
     const ssize_t n = read(pty_.master, chunk, sizeof chunk);

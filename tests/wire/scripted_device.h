@@ -34,6 +34,9 @@ class ScriptedDevice {
   std::string path() const { return pty_.slavePath; }
   // The request lines that arrived, in order.
   std::vector<std::string> requests() const;
+  // While held, the device reads nothing: the terminal fills up and the
+  // library's writes wait for room.
+  void holdReading(bool hold) { hold_ = hold; }
   // Stops reading requests (a device that hung up its end stays so).
   void stop();
 
@@ -48,6 +51,7 @@ class ScriptedDevice {
   Script script_;
   std::vector<std::string> requests_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> hold_{false};
   std::thread thread_;
 };
 

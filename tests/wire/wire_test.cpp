@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "comm/waits.h"
 #include "e2e_documents.h"
@@ -268,6 +269,38 @@ TEST_F(Wire, EndlessLinesThatAreNotTheAnswerEndAtTheDeadline) {
   EXPECT_LT(took, std::chrono::seconds(2));
   std::printf("[wire] flooded call ended after %.3f s (deadline 0.4 s)\n",
               std::chrono::duration<double>(took).count());
+}
+
+// A deadline in the middle of writing a large request leaves part of a line
+// at the device. The next request reaches it whole and alone: the cut line
+// is ended first, and what the device says of it is not taken for the
+// next answer.
+TEST_F(Wire, ARequestCutShortNeverJoinsTheNextOne) {
+  std::string cancellation = "<CFeCanc><infCFe chCanc=\"CFe35\">";
+  while (cancellation.size() < (1u << 20)) cancellation += "<obs>texto de observação</obs>";
+  cancellation += "</infCFe></CFeCanc>";
+  device().holdReading(true);
+  {
+    const WithDeadline deadline(std::chrono::milliseconds(300));
+    const Ended cut = boundedCall(
+        [&] { return CancelarUltimaVenda(95, kCode, "CFe35", cancellation.c_str()); });
+    EXPECT_EQ(cut.result, "");
+    EXPECT_EQ(cut.reason.rfind("tempo esgotado: o equipamento não aceitou o pedido", 0), 0u)
+        << cut.reason;
+  }
+  device().holdReading(false);
+  const size_t before = device().requests().size();
+  const Ended next = boundedCall([] { return AtualizarSoftwareSAT(96, kCode); });
+  EXPECT_EQ(next.result, "000096|14000|ok||") << next.reason;
+  const std::vector<std::string> requests = device().requests();
+  ASSERT_GE(requests.size(), before + 1);
+  EXPECT_EQ(requests.back(), "10|000096|12345678");
+  // The cut line came alone, before it.
+  if (requests.size() >= before + 2) {
+    const std::string& cutLine = requests[requests.size() - 2];
+    EXPECT_EQ(cutLine.rfind("3|000095|12345678|CFe35|<CFeCanc>", 0), 0u) << cutLine.substr(0, 60);
+    EXPECT_EQ(cutLine.find("10|000096"), std::string::npos);
+  }
 }
 
 }  // namespace
