@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cfe/sale_text.h"
+#include "comm/waits.h"
 #include "core/tivax.h"
 #include "log/reason.h"
 #include "log/text_format.h"
@@ -287,6 +288,7 @@ extern "C" {
 
 TIVAX_API int TivaxlibInit(void) {
   return guardedInt(__func__, 0, [](bool& failed) {
+    Tivaxlib::Comm::rereadAnswerTimeout();
     // Already connected: nothing to do, so nothing in progress is cancelled.
     if (g_initialised) return 1;
     try {
@@ -312,6 +314,7 @@ TIVAX_API int TivaxlibDeInit(void) {
 // thread's last error says why.
 TIVAX_API int ConfigurarPortaSerial(const char* porta) {
   return guardedInt(__func__, 0, [porta](bool& failed) {
+    Tivaxlib::Comm::rereadAnswerTimeout();
     failed = true;
     if (anyRefused({{"porta", porta, Travels::NotSent}})) return 0;
     const std::string port = porta;

@@ -64,10 +64,16 @@ constexpr long long kLongestTimeoutSeconds = 1000000000LL;
 
 std::once_flag timeoutRead;
 std::atomic<long long> timeoutNs{0};
+// Set in-process (setAnswerTimeout): the environment is no longer read.
+std::atomic<bool> timeoutSetInProcess{false};
 
 void readTimeoutFromEnvironment() {
+  if (timeoutSetInProcess) return;
   const char* text = std::getenv(kTimeoutVariable);
-  if (text == nullptr) return;
+  if (text == nullptr) {
+    timeoutNs.store(0, std::memory_order_relaxed);
+    return;
+  }
   std::chrono::nanoseconds limit{0};
   if (parseTimeout(text, limit)) {
     timeoutNs.store(limit.count(), std::memory_order_relaxed);
@@ -160,9 +166,15 @@ std::chrono::nanoseconds answerTimeout() {
   return std::chrono::nanoseconds(timeoutNs.load(std::memory_order_relaxed));
 }
 
+void rereadAnswerTimeout() {
+  std::call_once(timeoutRead, [] {});
+  readTimeoutFromEnvironment();
+}
+
 void setAnswerTimeout(std::chrono::nanoseconds limit) {
   // Read the environment first, so that it never overrides this later.
   std::call_once(timeoutRead, readTimeoutFromEnvironment);
+  timeoutSetInProcess = true;
   timeoutNs.store(limit.count() > 0 ? limit.count() : 0, std::memory_order_relaxed);
 }
 
@@ -174,7 +186,8 @@ bool parseTimeout(const std::string& text, std::chrono::nanoseconds& limit) {
   bool point = false;
   bool belowResolution = false;  // non-zero decimals past the nanosecond
   for (const char c : text) {
-    if (c == '.') {
+    // A decimal comma, as Brazilian programs write numbers, counts too.
+    if (c == '.' || c == ',') {
       if (point) return false;
       point = true;
       continue;

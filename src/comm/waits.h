@@ -79,15 +79,19 @@ int setupEventDescriptor();
 unsigned forkGeneration();
 
 // The limit on every wait for an answer and for the port, from the
-// environment variable TIVAX_TIMEOUT (seconds, decimals allowed), read once
-// when first asked for; zero means no limit. A malformed value is reported
-// on standard error and ignored.
+// environment variable TIVAX_TIMEOUT (seconds, decimals allowed), read when
+// first asked for and again by rereadAnswerTimeout; zero (or unset) means
+// no limit. A malformed value is reported on standard error and ignored.
 std::chrono::nanoseconds answerTimeout();
-// Sets the limit in-process, in place of the environment (tests).
+// Reads TIVAX_TIMEOUT again (TivaxlibInit and ConfigurarPortaSerial do):
+// a value set after the first call counts from then on.
+void rereadAnswerTimeout();
+// Sets the limit in-process, in place of the environment from then on
+// (tests).
 void setAnswerTimeout(std::chrono::nanoseconds limit);
-// Reads a TIVAX_TIMEOUT value: digits with at most one ".", whatever the
-// process locale says a decimal point is. Empty reads as zero. false when
-// malformed.
+// Reads a TIVAX_TIMEOUT value: digits with at most one "." or "," (a
+// decimal comma), whatever the process locale says a decimal point is.
+// Empty reads as zero. false when malformed.
 bool parseTimeout(const std::string& text, std::chrono::nanoseconds& limit);
 
 }  // namespace Comm

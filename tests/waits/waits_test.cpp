@@ -245,7 +245,8 @@ TEST(TimeoutValue, IsReadInSecondsWhateverTheLocale) {
       {".25", true, 250000000}, {"3.", true, 3000000000},
       {"0.0000000001", true, 1},  // above zero stays above zero
       {"99999999999999999999", true, 1000000000LL * 1000000000LL},
-      {"2,5", false, 0},       {"-1", false, 0},
+      {"2,5", true, 2500000000}, {"-1", false, 0},  // a decimal comma too
+      {"1,2.3", false, 0},
       {"1e3", false, 0},       {" 2", false, 0},
       {"1.2.3", false, 0},     {".", false, 0},
   };
@@ -263,7 +264,7 @@ TEST(TimeoutValue, IsReadInSecondsWhateverTheLocale) {
 TEST(Environment, SetsTheDeadline) {
   const char* value = std::getenv("TIVAX_TIMEOUT");
   if (value == nullptr) GTEST_SKIP() << "TIVAX_TIMEOUT not set";
-  if (std::strcmp(value, "1.5") != 0) {
+  if (std::strcmp(value, "1.5") != 0 && std::strcmp(value, "1,5") != 0) {
     // Malformed: reported once on standard error (CTest checks the text),
     // and there is no limit.
     EXPECT_EQ(Tivaxlib::Comm::answerTimeout().count(), 0);
@@ -275,6 +276,16 @@ TEST(Environment, SetsTheDeadline) {
   const auto took = Clock::now() - start;
   EXPECT_GE(took, std::chrono::milliseconds(1500));
   EXPECT_LE(took, std::chrono::milliseconds(1650) + kQuietPause);
+
+  // Set again after the first call: read again by the set-up functions.
+  const std::string before = value;
+  setenv("TIVAX_TIMEOUT", "0,25", 1);
+  EXPECT_EQ(TivaxlibInit(), 1);
+  EXPECT_EQ(Tivaxlib::Comm::answerTimeout(), std::chrono::milliseconds(250));
+  unsetenv("TIVAX_TIMEOUT");
+  EXPECT_EQ(ConfigurarPortaSerial(device().portPath().c_str()), 1);
+  EXPECT_EQ(Tivaxlib::Comm::answerTimeout().count(), 0);
+  setenv("TIVAX_TIMEOUT", before.c_str(), 1);
 }
 
 }  // namespace
