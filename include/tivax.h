@@ -82,7 +82,7 @@
  *                                     longer than TIVAX_TIMEOUT
  *     "chamada cancelada"             TivaxlibDeInit, ConfigurarPortaSerial
  *                                     or TivaxlibInit ended the wait
- *     "ligação perdida"               the device hung up (unplugged, reset)
+ *     "conexão perdida"               the device hung up (unplugged, reset)
  *     "resposta grande demais"        the answer passed the 2 MiB cap
  *     "resposta de outra sessão"      the answer carries another session
  *     "eco diferente do pedido"       a line before the answer is not the
@@ -92,7 +92,7 @@
  *     "resposta sem resultado"        result code 0, or an empty message
  *     "erro interno"                  out of memory, or a library fault
  *   When the call found the link closed and opened it again, the text ends
- *   with " (a ligação com o equipamento estava fechada e foi aberta de novo
+ *   with " (a conexão com o equipamento estava fechada e foi aberta de novo
  *   nesta chamada)". A sale refused by the library itself (06010) is a
  *   valid answer: its reason is "".
  *

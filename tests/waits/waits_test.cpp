@@ -116,7 +116,7 @@ TEST_F(Cancellation, SetUpFunctionsEndAWaitForTheAnswer) {
     EXPECT_EQ(c.setUp(), 1) << c.name;
     EXPECT_EQ(call.finish(), "") << c.name;
     const std::string cancelled =
-        "chamada cancelada: " + std::string(c.name) + " pediu a ligação com o equipamento";
+        "chamada cancelada: " + std::string(c.name) + " foi chamada e precisa da conexão com o equipamento";
     EXPECT_EQ(call.reason().substr(0, cancelled.size()), cancelled);
     const auto took = call.returnedAt() - setUpAt;
     EXPECT_LT(took, kCancelBound) << c.name;

@@ -235,7 +235,7 @@ std::optional<HubReply> Hub::queued(const HubRequest& request, const RequestOrig
   if (wait == DeviceQueue::Wait::Expired)
     return refuse(request, origin, "prazo de " + config_.prazoTexto + " s esgotado à espera do equipamento",
                   "prazo");
-  return refuse(request, origin, "o hub está a encerrar", "encerramento");
+  return refuse(request, origin, "o hub está encerrando", "encerramento");
 }
 
 HubReply Hub::refuse(const HubRequest& request, const RequestOrigin& origin, const std::string& erro,
