@@ -28,6 +28,14 @@
  *   result the invalid one. The port is not inherited by programs the
  *   application starts (it is opened close-on-exec).
  *
+ * Deadline and reasons
+ *   Without the environment variable TIVAX_TIMEOUT (seconds, "30" or "2,5")
+ *   every SAT function but ConsultarSAT waits for the device without limit:
+ *   a device that stays silent holds the call for good. Set it in
+ *   production; it is read at the first call and again by TivaxlibInit()
+ *   and ConfigurarPortaSerial(). After every invalid result,
+ *   TivaxlibUltimoErro() says why, in Portuguese.
+ *
  * Blocking and threads
  *   Calls run on the caller's thread and block until the exchange ends.
  *   Every SAT function except ConsultarSAT waits for the device's answer
