@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "comm/serial_port.h"
+#include "log/reason.h"
 #include "pty_peer.h"
 
 namespace Tivaxlib {
@@ -276,6 +278,25 @@ TEST_F(ChannelOverPty, AnswerSizeIsCapped) {
     } else {
       EXPECT_TRUE(response.received.empty());
     }
+  }
+}
+
+// The device hangs up: whether the read or the read mode meets it first
+// (the terminal refuses its settings with EIO), it is a lost link.
+TEST_F(ChannelOverPty, HangUpIsALostLinkWhereverItIsMet) {
+  pty.hangUp();
+  // Polling, then blocking: the first switch of the read mode meets the
+  // hang-up, the read after it too.
+  for (const bool blocking : {false, true}) {
+    Response response(blocking);
+    Log::noteReason(Log::Reason());
+    EXPECT_FALSE(channel->receiveFromChannel(response)) << blocking;
+    std::printf("[comm] after the hang-up (%s): %s\n", blocking ? "blocking" : "polling",
+                Log::renderReason(Log::notedReason()).c_str());
+    EXPECT_EQ(Log::notedReason().kind, Log::ReasonKind::HungUp)
+        << blocking << ": " << Log::renderReason(Log::notedReason());
+    EXPECT_EQ(Log::renderReason(Log::notedReason()).rfind("conexão perdida: a leitura de ", 0), 0u)
+        << Log::renderReason(Log::notedReason());
   }
 }
 
