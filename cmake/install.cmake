@@ -135,6 +135,14 @@ install(FILES ${PROJECT_SOURCE_DIR}/examples/c/consulta_status.c
         DESTINATION ${TIVAX_EXAMPLES_INSTALL_DIR}/c COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/python/consulta_status.py
         DESTINATION ${TIVAX_EXAMPLES_INSTALL_DIR}/python COMPONENT development)
+# Documents to send: sales and a cancellation, and a network configuration.
+install(FILES ${PROJECT_SOURCE_DIR}/examples/vendas/venda-minima.xml
+              ${PROJECT_SOURCE_DIR}/examples/vendas/venda-completa.xml
+              ${PROJECT_SOURCE_DIR}/examples/vendas/venda-500-itens.xml
+              ${PROJECT_SOURCE_DIR}/examples/vendas/cancelamento.xml
+        DESTINATION ${TIVAX_EXAMPLES_INSTALL_DIR}/vendas COMPONENT development)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/rede/configuracao-wifi.xml
+        DESTINATION ${TIVAX_EXAMPLES_INSTALL_DIR}/rede COMPONENT development)
 
 # ---- tools -------------------------------------------------------------------
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-tivax.rules

@@ -28,6 +28,14 @@
  *   result the invalid one. The port is not inherited by programs the
  *   application starts (it is opened close-on-exec).
  *
+ * Deadline and reasons
+ *   Without the environment variable TIVAX_TIMEOUT (seconds, "30" or "2,5")
+ *   every SAT function but ConsultarSAT waits for the device without limit:
+ *   a device that stays silent holds the call for good. Set it in
+ *   production; it is read at the first call and again by TivaxlibInit()
+ *   and ConfigurarPortaSerial(). After every invalid result,
+ *   TivaxlibUltimoErro() says why, in Portuguese.
+ *
  * Blocking and threads
  *   Calls run on the caller's thread and block until the exchange ends.
  *   Every SAT function except ConsultarSAT waits for the device's answer
@@ -82,7 +90,7 @@
  *                                     longer than TIVAX_TIMEOUT
  *     "chamada cancelada"             TivaxlibDeInit, ConfigurarPortaSerial
  *                                     or TivaxlibInit ended the wait
- *     "ligação perdida"               the device hung up (unplugged, reset)
+ *     "conexão perdida"               the device hung up (unplugged, reset)
  *     "resposta grande demais"        the answer passed the 2 MiB cap
  *     "resposta de outra sessão"      the answer carries another session
  *     "eco diferente do pedido"       a line before the answer is not the
@@ -92,7 +100,7 @@
  *     "resposta sem resultado"        result code 0, or an empty message
  *     "erro interno"                  out of memory, or a library fault
  *   When the call found the link closed and opened it again, the text ends
- *   with " (a ligação com o equipamento estava fechada e foi aberta de novo
+ *   with " (a conexão com o equipamento estava fechada e foi aberta de novo
  *   nesta chamada)". A sale refused by the library itself (06010) is a
  *   valid answer: its reason is "".
  *

@@ -8,6 +8,10 @@
 //    through a plain read/write loop on the same terminal (same piece sizes)
 //    and through the channel, interleaved; vs_plain is the channel's share
 //    of the plain loop's throughput.
+//  - PolledStatusQuery: ConsultarSAT's polled exchange with the real pauses,
+//    against a device that answers at once: calls per second.
+//  - Exchange1MiBFor1_5MiB: a whole exchange of that size, against a plain
+//    blocking write/read loop; vs_plain as above.
 //  - RoundTripLogged: RoundTrip with the exchange log written to /dev/null;
 //    EventLogOff: what one log event costs a call while the log is off.
 #include <benchmark/benchmark.h>
@@ -101,8 +105,10 @@ struct Request : ICommSendMessage {
 };
 
 struct Response : ICommReceiveMessage {
+  explicit Response(bool blocking = true) : blocking(blocking) {}
   void pushReceivedMessage(std::string& line) override { received.swap(line); }
-  bool blockingRead() const override { return true; }
+  bool blockingRead() const override { return blocking; }
+  bool blocking;
   std::string received;
 };
 
@@ -303,12 +309,86 @@ void BM_Answer1_5MiB(benchmark::State& state) {
     }
   }
   reportRates(state, answer.size(), plain, channel);
-  // One 100 ms pause per answer, after its first full 1 MiB fill: skipped.
+  // Pauses asked for while reading (none: a long answer is progress).
   state.counters["skipped_pause_ms"] = benchmark::Counter(
       static_cast<double>(skippedPauseMs - pausesBefore), benchmark::Counter::kAvgIterations);
 }
 
+// The status query, polled as ConsultarSAT is, against a device that
+// answers at once, with the link's real pauses: the 10 ms quiet pause
+// before the send, and the pauses between polls (which end as soon as the
+// answer is there).
+void BM_PolledStatusQuery(benchmark::State& state) {
+  Link& l = link();
+  const std::string answer = "000001|08000|SAT em operação||\n";
+  std::vector<char> buffer(65536);
+  Device device([&] {
+    readLine(l.master, buffer, buffer.size());
+    writeAll(l.master, answer.data(), answer.size(), answer.size());
+  });
+  Request request("4|000001");
+  setPauseHook(nullptr);
+  long calls = 0;
+  const auto start = Clock::now();
+  for (auto _ : state) {
+    device.give();
+    Response response(false);
+    if (l.channel->exchange(request, response) != ExchangeOutcome::Answered) {
+      state.SkipWithError("exchange failed");
+      break;
+    }
+    device.awaitDone();
+    ++calls;
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  setPauseHook(skipPause);
+  state.counters["calls_per_s"] = calls / seconds;
+  state.counters["beyond_quiet_pause_ms"] = seconds / calls * 1000.0 - 10.0;
+}
+
+// A 1 MiB request and its 1.5 MiB answer: through a plain blocking loop on
+// the same terminal (64 KiB writes, 64 KiB reads) and through the channel's
+// exchange, interleaved; the fixed pauses are skipped.
+void BM_Exchange1MiBFor1_5MiB(benchmark::State& state) {
+  Link& l = link();
+  Request request(std::string(kRequestSize, 'r'));
+  const std::string line = request.text + '\n';
+  std::string answer(kAnswerSize - 1, 'a');
+  answer += '\n';
+  std::vector<char> deviceBuffer(65536), plainBuffer(65536);
+  Device device([&] {
+    readLine(l.master, deviceBuffer, deviceBuffer.size());
+    writeAll(l.master, answer.data(), answer.size(), answer.size());
+  });
+  const auto plainTurn = [&] {
+    device.give();
+    writeAll(l.plainSide, line.data(), line.size(), 65536);
+    readLine(l.plainSide, plainBuffer, plainBuffer.size());
+    device.awaitDone();
+    return true;
+  };
+  const auto channelTurn = [&] {
+    device.give();
+    Response response;
+    const bool ok = l.channel->exchange(request, response) == ExchangeOutcome::Answered &&
+                    response.received.size() == answer.size();
+    device.awaitDone();
+    return ok;
+  };
+  std::vector<double> plain, channel;
+  bool channelFirst = false;
+  for (auto _ : state) {
+    if (!interleave(plain, plainTurn, channel, channelTurn, channelFirst)) {
+      state.SkipWithError("exchange failed");
+      break;
+    }
+  }
+  reportRates(state, line.size() + answer.size(), plain, channel);
+}
+
 BENCHMARK(BM_RoundTrip)->UseRealTime();
+BENCHMARK(BM_PolledStatusQuery)->UseRealTime()->Iterations(60);
+BENCHMARK(BM_Exchange1MiBFor1_5MiB)->UseRealTime()->Iterations(20);
 BENCHMARK(BM_RoundTripRealPauses)->UseRealTime()->Iterations(100);
 BENCHMARK(BM_RoundTripLogged)->UseRealTime();
 BENCHMARK(BM_EventLogOff);

@@ -5,8 +5,11 @@
  *
  *   consulta_status CODIGO_DE_ATIVACAO [PORTA]
  *
- * Without PORTA the device is found among the USB terminals.
+ * Without PORTA the device is found among the USB terminals. TIVAX_TIMEOUT
+ * bounds every wait for the device (30 s here unless the environment says
+ * otherwise); every invalid result is printed with its reason.
  */
+#define _POSIX_C_SOURCE 200809L /* setenv */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,11 +24,16 @@ int main(int argc, char **argv) {
   }
   const char *codigo = argv[1];
 
+  /* Without a deadline a silent device would hold the call for good. */
+  setenv("TIVAX_TIMEOUT", "30", 0);
+
   /* Either name the port, or let the library find the device. */
   if (argc == 3) {
-    ConfigurarPortaSerial(argv[2]);
+    ConfigurarPortaSerial(argv[2]); /* 1 even when the port did not open: */
+    if (TivaxlibUltimoErro()[0] != '\0') /* then this says why */
+      fprintf(stderr, "%s\n", TivaxlibUltimoErro());
   } else if (!TivaxlibInit()) {
-    fprintf(stderr, "nenhum equipamento encontrado (libtivax %s)\n", TIVAX_VERSION);
+    fprintf(stderr, "%s (libtivax %s)\n", TivaxlibUltimoErro(), TIVAX_VERSION);
     return 1;
   }
 
@@ -38,7 +46,7 @@ int main(int argc, char **argv) {
   if (ok)
     printf("%s\n", resposta);
   else
-    fprintf(stderr, "sem resposta válida do equipamento\n");
+    fprintf(stderr, "resultado inválido: %s\n", TivaxlibUltimoErro());
   DesalocarString(resposta); /* every result is released this way */
 
   TivaxlibDeInit();

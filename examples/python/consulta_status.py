@@ -10,6 +10,7 @@ module (pip install of examples/python, or the python3-tivax package) and
 libtivax.so.1.
 """
 
+import os
 import random
 import sys
 
@@ -21,6 +22,9 @@ def main() -> int:
         print(f"uso: {sys.argv[0]} CODIGO_DE_ATIVACAO [PORTA]", file=sys.stderr)
         return 2
     codigo = sys.argv[1]
+    # Without a deadline a silent device would hold the call for good; the
+    # library reads TIVAX_TIMEOUT again at TivaxlibInit and ConfigurarPortaSerial.
+    os.environ.setdefault("TIVAX_TIMEOUT", "30")
     # With excecoes=True every failure arrives as a TivaxError that says why.
     sat = tivax.Tivax(excecoes=True)
     try:

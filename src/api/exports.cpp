@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cfe/sale_text.h"
+#include "comm/waits.h"
 #include "core/tivax.h"
 #include "log/reason.h"
 #include "log/text_format.h"
@@ -133,19 +134,48 @@ int guardedInt(const char* function, int failure, Body body) noexcept {
 // The link opened, but the terminal refused the settings it needs.
 bool settingsRefused() { return Tivaxlib::Log::notedReason().kind == ReasonKind::SettingsRefused; }
 
+// How a text argument travels: a plain field, which must not hold what
+// separates fields or lines; an XML document, whose "|" goes out escaped
+// and whose line feeds the link drops; a certificate, whose line breaks
+// (a PEM text has them) are dropped the same way.
+// A port path is never sent.
+enum class Travels { Plain, Xml, Certificate, NotSent };
+
 struct Argument {
   const char* name;
   const char* value;
+  Travels travels = Travels::Plain;
 };
 
-// Notes the first NULL text argument as the call's reason; true when there
-// is one.
-bool anyNull(std::initializer_list<Argument> arguments) {
+// What in `value` would change the fields or the lines the device sees;
+// nullptr when nothing.
+const char* fieldBreaker(const char* value, Travels travels) {
+  if (travels == Travels::Xml || travels == Travels::NotSent) return nullptr;
+  if (std::strchr(value, '|') != nullptr) return "contém \"|\", que separa os campos do pedido";
+  if (travels == Travels::Certificate) return nullptr;
+  if (std::strpbrk(value, "\r\n") != nullptr)
+    return "contém uma quebra de linha (CR ou LF), que corta o pedido";
+  return nullptr;
+}
+
+// Notes the first NULL text argument, or the first plain one that would
+// change the request's fields, as the call's reason; true when there is
+// one. Nothing is then sent.
+bool anyRefused(std::initializer_list<Argument> arguments) {
   for (const Argument& argument : arguments) {
-    if (argument.value != nullptr) continue;
-    Tivaxlib::Log::noteReason(
-        Reason(ReasonKind::NullArgument).on(argument.name).saying(Tivaxlib::Log::currentCall()));
-    return true;
+    if (argument.value == nullptr) {
+      Tivaxlib::Log::noteReason(Reason(ReasonKind::NullArgument)
+                                    .on(argument.name)
+                                    .saying(Tivaxlib::Log::currentCall()));
+      return true;
+    }
+  }
+  for (const Argument& argument : arguments) {
+    if (const char* breaker = fieldBreaker(argument.value, argument.travels)) {
+      Tivaxlib::Log::noteReason(
+          Reason(ReasonKind::InvalidArgument).on(argument.name).saying(breaker));
+      return true;
+    }
   }
   return false;
 }
@@ -258,6 +288,7 @@ extern "C" {
 
 TIVAX_API int TivaxlibInit(void) {
   return guardedInt(__func__, 0, [](bool& failed) {
+    Tivaxlib::Comm::rereadAnswerTimeout();
     // Already connected: nothing to do, so nothing in progress is cancelled.
     if (g_initialised) return 1;
     try {
@@ -283,8 +314,9 @@ TIVAX_API int TivaxlibDeInit(void) {
 // thread's last error says why.
 TIVAX_API int ConfigurarPortaSerial(const char* porta) {
   return guardedInt(__func__, 0, [porta](bool& failed) {
+    Tivaxlib::Comm::rereadAnswerTimeout();
     failed = true;
-    if (anyNull({{"porta", porta}})) return 0;
+    if (anyRefused({{"porta", porta, Travels::NotSent}})) return 0;
     const std::string port = porta;
     if (port.empty()) {
       Tivaxlib::Log::noteReason(
@@ -318,7 +350,7 @@ TIVAX_API const char* TivaxlibUltimoErro(void) {
 TIVAX_API char* AtivarSAT(int numeroSessao, int subComando, const char* codigoDeAtivacao,
                           const char* CNPJ, int cUF) {
   return guardedString(__func__, [&] {
-    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}, {"CNPJ", CNPJ}})) return retornoInvalido();
+    if (anyRefused({{"codigoDeAtivacao", codigoDeAtivacao}, {"CNPJ", CNPJ}})) return retornoInvalido();
     Tivaxlib::ativar_sat_t req;
     req.numeroSessao = numeroSessao;
     req.subComando = subComando;
@@ -332,7 +364,7 @@ TIVAX_API char* AtivarSAT(int numeroSessao, int subComando, const char* codigoDe
 TIVAX_API char* ComunicarCertificadoICPBRASIL(int numeroSessao, const char* codigoDeAtivacao,
                                               const char* certificado) {
   return guardedString(__func__, [&] {
-    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}, {"certificado", certificado}}))
+    if (anyRefused({{"codigoDeAtivacao", codigoDeAtivacao}, {"certificado", certificado, Travels::Certificate}}))
       return retornoInvalido();
     Tivaxlib::comunicar_certificado_icpbrasil_t req;
     req.numeroSessao = numeroSessao;
@@ -345,7 +377,7 @@ TIVAX_API char* ComunicarCertificadoICPBRASIL(int numeroSessao, const char* codi
 TIVAX_API char* EnviarDadosVenda(int numeroSessao, const char* codigoDeAtivacao,
                                  const char* dadosVenda) {
   return guardedString(__func__, [&] {
-    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}, {"dadosVenda", dadosVenda}}))
+    if (anyRefused({{"codigoDeAtivacao", codigoDeAtivacao}, {"dadosVenda", dadosVenda, Travels::Xml}}))
       return retornoInvalido();
     Tivaxlib::enviar_dados_venda_t req;
     req.numeroSessao = numeroSessao;
@@ -359,9 +391,9 @@ TIVAX_API char* EnviarDadosVenda(int numeroSessao, const char* codigoDeAtivacao,
 TIVAX_API char* CancelarUltimaVenda(int numeroSessao, const char* codigoDeAtivacao,
                                     const char* chave, const char* dadosCancelamento) {
   return guardedString(__func__, [&] {
-    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao},
+    if (anyRefused({{"codigoDeAtivacao", codigoDeAtivacao},
                  {"chave", chave},
-                 {"dadosCancelamento", dadosCancelamento}}))
+                 {"dadosCancelamento", dadosCancelamento, Travels::Xml}}))
       return retornoInvalido();
     Tivaxlib::cancelar_ultima_venda_t req;
     req.numeroSessao = numeroSessao;
@@ -384,19 +416,21 @@ TIVAX_API char* ConsultarSAT(int numeroSessao) {
 TIVAX_API char* TesteFimAFim(int numeroSessao, const char* codigoDeAtivacao,
                              const char* dadosVenda) {
   return guardedString(__func__, [&] {
-    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}, {"dadosVenda", dadosVenda}}))
+    if (anyRefused({{"codigoDeAtivacao", codigoDeAtivacao}, {"dadosVenda", dadosVenda, Travels::Xml}}))
       return retornoInvalido();
     Tivaxlib::teste_fim_a_fim_t req;
     req.numeroSessao = numeroSessao;
     req.codigoDeAtivacao = codigoDeAtivacao;
     req.dadosVenda = dadosVenda;
+    // The same XML a sale sends, cleaned the same way.
+    prepare_sale_xml(req.dadosVenda);
     return runOperation(&Tivax::testeFimAFim, req);
   });
 }
 
 TIVAX_API char* ConsultarStatusOperacional(int numeroSessao, const char* codigoDeAtivacao) {
   return guardedString(__func__, [&] {
-    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
+    if (anyRefused({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
     return runOperation(&Tivax::consultarStatusOperacional,
                         codigoOnly<Tivaxlib::consultar_status_operacional_t>(numeroSessao,
                                                                             codigoDeAtivacao));
@@ -406,7 +440,7 @@ TIVAX_API char* ConsultarStatusOperacional(int numeroSessao, const char* codigoD
 TIVAX_API char* ConsultarNumeroSessao(int numeroSessao, const char* codigoDeAtivacao,
                                       int cNumeroDeSessao) {
   return guardedString(__func__, [&] {
-    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
+    if (anyRefused({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
     if (cNumeroDeSessao <= 0) {
       Tivaxlib::Log::noteReason(
           Reason(ReasonKind::InvalidArgument)
@@ -425,7 +459,7 @@ TIVAX_API char* ConsultarNumeroSessao(int numeroSessao, const char* codigoDeAtiv
 TIVAX_API char* ConfigurarInterfaceDeRede(int numeroSessao, const char* codigoDeAtivacao,
                                           const char* dadosConfiguracao) {
   return guardedString(__func__, [&] {
-    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}, {"dadosConfiguracao", dadosConfiguracao}}))
+    if (anyRefused({{"codigoDeAtivacao", codigoDeAtivacao}, {"dadosConfiguracao", dadosConfiguracao, Travels::Xml}}))
       return retornoInvalido();
     Tivaxlib::configurar_interface_rede_t req;
     req.numeroSessao = numeroSessao;
@@ -438,7 +472,7 @@ TIVAX_API char* ConfigurarInterfaceDeRede(int numeroSessao, const char* codigoDe
 TIVAX_API char* AssociarAssinatura(int numeroSessao, const char* codigoDeAtivacao,
                                    const char* CNPJvalue, const char* assinaturaCNPJs) {
   return guardedString(__func__, [&] {
-    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao},
+    if (anyRefused({{"codigoDeAtivacao", codigoDeAtivacao},
                  {"CNPJvalue", CNPJvalue},
                  {"assinaturaCNPJs", assinaturaCNPJs}}))
       return retornoInvalido();
@@ -453,7 +487,7 @@ TIVAX_API char* AssociarAssinatura(int numeroSessao, const char* codigoDeAtivaca
 
 TIVAX_API char* AtualizarSoftwareSAT(int numeroSessao, const char* codigoDeAtivacao) {
   return guardedString(__func__, [&] {
-    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
+    if (anyRefused({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
     return runOperation(&Tivax::atualizarSoftwareSAT,
                         codigoOnly<Tivaxlib::atualizar_software_t>(numeroSessao, codigoDeAtivacao));
   });
@@ -461,7 +495,7 @@ TIVAX_API char* AtualizarSoftwareSAT(int numeroSessao, const char* codigoDeAtiva
 
 TIVAX_API char* ExtrairLogs(int numeroSessao, const char* codigoDeAtivacao) {
   return guardedString(__func__, [&] {
-    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
+    if (anyRefused({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
     return runOperation(&Tivax::extrairLogs,
                         codigoOnly<Tivaxlib::extrair_log_t>(numeroSessao, codigoDeAtivacao));
   });
@@ -469,7 +503,7 @@ TIVAX_API char* ExtrairLogs(int numeroSessao, const char* codigoDeAtivacao) {
 
 TIVAX_API char* BloquearSAT(int numeroSessao, const char* codigoDeAtivacao) {
   return guardedString(__func__, [&] {
-    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
+    if (anyRefused({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
     return runOperation(&Tivax::bloquearSAT,
                         codigoOnly<Tivaxlib::bloquear_sat_t>(numeroSessao, codigoDeAtivacao));
   });
@@ -477,7 +511,7 @@ TIVAX_API char* BloquearSAT(int numeroSessao, const char* codigoDeAtivacao) {
 
 TIVAX_API char* DesbloquearSAT(int numeroSessao, const char* codigoDeAtivacao) {
   return guardedString(__func__, [&] {
-    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
+    if (anyRefused({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
     return runOperation(&Tivax::desbloquearSAT,
                         codigoOnly<Tivaxlib::desbloquear_sat_t>(numeroSessao, codigoDeAtivacao));
   });
@@ -486,7 +520,7 @@ TIVAX_API char* DesbloquearSAT(int numeroSessao, const char* codigoDeAtivacao) {
 TIVAX_API char* TrocarCodigoDeAtivacao(int numeroSessao, const char* codigoDeAtivacao, int opcao,
                                        const char* novoCodigo, const char* confNovoCodigo) {
   return guardedString(__func__, [&] {
-    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao},
+    if (anyRefused({{"codigoDeAtivacao", codigoDeAtivacao},
                  {"novoCodigo", novoCodigo},
                  {"confNovoCodigo", confNovoCodigo}}))
       return retornoInvalido();
@@ -502,7 +536,7 @@ TIVAX_API char* TrocarCodigoDeAtivacao(int numeroSessao, const char* codigoDeAti
 
 TIVAX_API char* ConsultarUltimaSessaoFiscal(int numeroSessao, const char* codigoDeAtivacao) {
   return guardedString(__func__, [&] {
-    if (anyNull({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
+    if (anyRefused({{"codigoDeAtivacao", codigoDeAtivacao}})) return retornoInvalido();
     return runSessionQuery(
         &Tivax::consultarUltimaSessaoFiscal,
         codigoOnly<Tivaxlib::consultar_ultima_sessao_fiscal_t>(numeroSessao, codigoDeAtivacao));

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <utility>
 
 #include <utf8.h>
 
@@ -218,7 +219,106 @@ bool is_number(const std::string& text) {
          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+namespace {
+
+// Windows-1252 between 0x80 and 0x9F; 0 where the code page defines no
+// character (those bytes then stand for themselves, U+0080 to U+009F).
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+bool definedInWindows1252(unsigned char byte) {
+  return byte < 0x80 || byte > 0x9F || kWindows1252High[byte - 0x80] != 0;
+}
+
+// Every byte as the Windows-1252 character it is, in UTF-8. ISO-8859-1 is
+// read the same way: its texts come from Windows programs, which write the
+// code page's characters (the euro sign, curly quotes) where ISO-8859-1 has
+// only control codes.
+std::string fromWindows1252(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out += c;
+      continue;
+    }
+    char32_t code = byte;
+    if (byte <= 0x9F && kWindows1252High[byte - 0x80] != 0) code = kWindows1252High[byte - 0x80];
+    utf8::append(code, std::back_inserter(out));
+  }
+  return out;
+}
+
+// The span of the encoding name in the XML declaration at the start of the
+// document (after a byte order mark and blanks); npos when there is none.
+std::pair<size_t, size_t> declaredEncoding(const std::string& xml) {
+  constexpr auto none = std::make_pair(std::string::npos, std::string::npos);
+  size_t at = xml.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  at = xml.find_first_not_of(" \t\r\n", at);
+  if (at == std::string::npos || xml.compare(at, 5, "<?xml") != 0) return none;
+  const size_t end = xml.find("?>", at);
+  if (end == std::string::npos) return none;
+  size_t name = xml.find("encoding", at);
+  if (name == std::string::npos || name > end) return none;
+  name = xml.find_first_not_of(" \t\r\n", name + 8);
+  if (name == std::string::npos || xml[name] != '=') return none;
+  name = xml.find_first_not_of(" \t\r\n", name + 1);
+  if (name == std::string::npos || (xml[name] != '"' && xml[name] != '\'')) return none;
+  const size_t close = xml.find(xml[name], name + 1);
+  if (close == std::string::npos || close > end) return none;
+  return {name + 1, close - name - 1};
+}
+
+// Whether the text holds at least one well-formed UTF-8 sequence of more
+// than one byte: then it is UTF-8 with some damage, not a Windows text.
+bool holdsUtf8Sequence(const std::string& text) {
+  const auto continuation = [&text](size_t at) {
+    return at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80;
+  };
+  for (size_t at = 0; at < text.size(); ++at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    size_t length = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+    bool whole = length > 0;
+    for (size_t i = 1; whole && i < length; ++i) whole = continuation(at + i);
+    if (whole) return true;
+  }
+  return false;
+}
+
+bool namesWindows1252(std::string name) {
+  name = str_tolower(name);
+  for (const char* known : {"iso-8859-1", "iso8859-1", "iso_8859-1", "latin1", "latin-1", "l1",
+                            "windows-1252", "cp1252", "x-cp1252"})
+    if (name == known) return true;
+  return false;
+}
+
+}  // namespace
+
+void transcode_to_utf8(std::string& xml) {
+  const auto declared = declaredEncoding(xml);
+  const bool declaredLatin = declared.first != std::string::npos &&
+                             namesWindows1252(xml.substr(declared.first, declared.second));
+  if (!declaredLatin) {
+    if (isValidUtf8(xml) || holdsUtf8Sequence(xml)) return;
+    if (!std::all_of(xml.begin(), xml.end(),
+                     [](char c) { return definedInWindows1252(static_cast<unsigned char>(c)); }))
+      return;  // neither: repaired as invalid UTF-8
+  }
+  if (declaredLatin) xml.replace(declared.first, declared.second, "UTF-8");
+  // A byte order mark in front stays one.
+  const size_t mark = xml.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  xml = xml.substr(0, mark) + fromWindows1252(xml.substr(mark));
+}
+
 void prepare_sale_xml(std::string& xml) {
+  transcode_to_utf8(xml);
   fix_utf8_string(xml);
   replacePipeXml(xml);
   removeSpacesOnGroupTag(xml, "dest");

@@ -33,6 +33,15 @@ std::string str_tolower(std::string text);
 // true for a non-empty text of ASCII digits only.
 bool is_number(const std::string& text);
 
-// The cleaning every sale and cancellation text gets, in this order: UTF-8
-// repair, pipes, then the blank "dest" and "total" groups emptied.
+// A document whose XML declaration names ISO-8859-1 or Windows-1252 is
+// transcoded to UTF-8, its declaration rewritten to say so; one that is not
+// valid UTF-8 but is valid Windows-1252 as a whole, and holds no
+// well-formed UTF-8 sequence of two bytes or more, is read as
+// Windows-1252. Anything else (UTF-8 with some damage) is left for the
+// UTF-8 repair.
+void transcode_to_utf8(std::string& xml);
+
+// The cleaning every sale and cancellation text gets, in this order:
+// transcoding, UTF-8 repair, pipes, then the blank "dest" and "total"
+// groups emptied.
 void prepare_sale_xml(std::string& xml);

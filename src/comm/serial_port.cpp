@@ -49,13 +49,13 @@ WaitEnd waitOn(int fd, short events, const Deadline& until) {
     nfds_t count = 0;
     if (fd >= 0) fds[count++] = pollfd{fd, events, 0};
     int timeout = until.pollTimeoutMs();
-    // The thread running a set-up is not interrupted by set-ups.
-    if (!runningSetup()) {
-      if (setupEventDescriptor() >= 0)
-        fds[count++] = pollfd{setupEventDescriptor(), POLLIN, 0};
-      else if (timeout < 0 || timeout > kEventlessSliceMs)
-        timeout = kEventlessSliceMs;
-    }
+    // The event stays readable for the thread running a set-up (its own
+    // announcement): that thread looks for another set-up every few
+    // milliseconds instead.
+    if (!runningSetup() && setupEventDescriptor() >= 0)
+      fds[count++] = pollfd{setupEventDescriptor(), POLLIN, 0};
+    else if (timeout < 0 || timeout > kEventlessSliceMs)
+      timeout = kEventlessSliceMs;
     const int ready = poll(fds, count, timeout);
     if (ready < 0 && errno != EINTR) {
       // Out of kernel memory, most likely: try again shortly rather than spin.
@@ -117,26 +117,29 @@ bool serial_port::portOpen() {
   errno = 0;
   fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_SYNC | O_CLOEXEC);
   int openErrno = errno;
-  if (fd > 0 && !couldBeTerminal(fd)) {
+  openedInGeneration_ = forkGeneration();
+  abandonedLine = false;
+  partialRequest = false;
+  if (fd >= 0 && !couldBeTerminal(fd)) {
     // A file or a disk named by mistake: the requests would be written into
     // it, over what it holds.
     close(fd);
     fd = -1;
     openErrno = ENOTTY;
   }
-  if (fd > 0) {
+  if (fd >= 0) {
     const int flags = fcntl(fd, F_GETFL);
     if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
   }
   const WaitEnd settled = pauseOnLink(kSettlePauseMs, Deadline());
-  if (fd > 0 && settled == WaitEnd::Cancelled) {
+  if (fd >= 0 && settled == WaitEnd::Cancelled) {
     // Given up for a set-up function, which will open the port itself.
     close(fd);
     fd = -1;
     noteCancelled();
     return false;
   }
-  if (fd > 0) {
+  if (fd >= 0) {
     if (Log::tracing()) Log::trace("open", Log::formatText("%s: open", path.c_str()));
     return true;
   }
@@ -145,9 +148,6 @@ bool serial_port::portOpen() {
   Log::diagnostic(Log::formatText("SerialPort::portOpen: Unable to open device %s (%s)\n",
                                   path.c_str(), std::strerror(openErrno)));
   Log::noteReason(Log::Reason(Log::ReasonKind::OpenFailed).on(path).withError(openErrno));
-  // Descriptor 0 is never taken for the device (it is the process's standard
-  // input slot), but it was opened here and must not leak.
-  if (fd == 0) close(fd);
   fd = -1;
   return false;
 }
@@ -253,7 +253,7 @@ WaitEnd serial_port::lockExchange(const Deadline& deadline) {
 }
 
 void serial_port::unlockExchange() {
-  if (fd > 0) flock(fd, LOCK_UN);
+  if (fd >= 0) flock(fd, LOCK_UN);
 }
 
 WaitEnd serial_port::waitReadable(const Deadline& deadline) { return waitOn(fd, POLLIN, deadline); }
@@ -262,8 +262,27 @@ WaitEnd serial_port::waitWritable(const Deadline& deadline) {
   return waitOn(fd, POLLOUT, deadline);
 }
 
+WaitEnd serial_port::pauseUnlessReadable(long milliseconds, const Deadline& deadline) {
+  if (runPauseHook(milliseconds)) return pauseOnLink(0, deadline);
+  const int savedErrno = errno;
+  const WaitEnd waited = waitOn(
+      fd, POLLIN,
+      Deadline::earlier(Deadline::in(std::chrono::milliseconds(milliseconds)), deadline));
+  errno = savedErrno;
+  if (waited == WaitEnd::Cancelled) return waited;
+  return deadline.passed() ? WaitEnd::Elapsed : WaitEnd::Ready;
+}
+
+bool serial_port::inherited() const { return fd >= 0 && openedInGeneration_ != forkGeneration(); }
+
 void serial_port::closePort() {
-  if (fd <= 0) return;
+  if (fd < 0) return;
+  if (inherited()) {
+    // The parent's port: its queues and its lock are left as they are.
+    close(fd);
+    fd = -1;
+    return;
+  }
   pause_ms(kQuietPauseMs);
   // Flushing the queues under another process's exchange would throw its
   // answer away.
@@ -273,6 +292,8 @@ void serial_port::closePort() {
 }
 
 void serial_port::flushBoth() { tcflush(fd, TCIOFLUSH); }
+
+void serial_port::flushInput() { tcflush(fd, TCIFLUSH); }
 
 ssize_t serial_port::readSome(char* buffer, size_t size) { return read(fd, buffer, size); }
 

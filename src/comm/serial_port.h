@@ -36,8 +36,8 @@ class serial_port {
   // gives it one second to settle whatever the outcome. The descriptor is
   // non-blocking: every wait happens in poll, where a deadline and a set-up
   // function can end it. A set-up function's announcement cuts the settling
-  // short, and the open then fails. true when a usable descriptor (> 0) was
-  // obtained.
+  // short, and the open then fails. true when a descriptor was obtained
+  // (any number: 0 too, when the application closed its standard input).
   bool portOpen();
   // Puts the open port in raw 8N1 mode at 4 Mbit/s, or 115200 bit/s when
   // the faster speed is refused. Failures are reported on stderr and leave
@@ -57,12 +57,20 @@ class serial_port {
   // Waits until bytes can be read, or written.
   WaitEnd waitReadable(const Deadline& deadline);
   WaitEnd waitWritable(const Deadline& deadline);
+  // The pause between polls of an answer: `milliseconds`, ended early by
+  // bytes to read (Ready then too), by `deadline` or by a cancellation.
+  WaitEnd pauseUnlessReadable(long milliseconds, const Deadline& deadline);
+  // Whether the descriptor was opened by the process this one was forked
+  // from: it is then shared with that process.
+  bool inherited() const;
   // Pauses 10 ms, discards both queues and closes; nothing when not open.
   // The queues are the device's, shared with any other process that has
-  // it open: they are left alone while another process is in an exchange.
+  // it open: they are left alone while another process is in an exchange,
+  // and when the descriptor was inherited (the parent's exchanges run on it).
   void closePort();
-  // Discards unread input and unsent output.
+  // Discards unread input and unsent output; unread input only.
   void flushBoth();
+  void flushInput();
 
   // One read or write call on the descriptor, with errno as left by it.
   ssize_t readSome(char* buffer, size_t size);
@@ -75,6 +83,15 @@ class serial_port {
   // were applied): the port stays open all the same, and an exchange that
   // then fails on it gives this as its reason.
   Log::Reason settingsFailure;
+  // An exchange ended inside a line the device was still sending: the rest
+  // of it is discarded before the next request.
+  bool abandonedLine = false;
+  // A request was cut short after its first byte: the device holds part of
+  // a line, which a line feed ends before the next request.
+  bool partialRequest = false;
+
+ private:
+  unsigned openedInGeneration_ = 0;  // forkGeneration() at the open
 };
 
 // A pause of the link's (between failed reads, before a send) that a

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "comm/pause.h"
 #include "comm/serial_port.h"
@@ -21,12 +22,14 @@ namespace Comm {
 namespace {
 
 constexpr long kQuietPauseMs = 10;          // before discarding stale input for a send
-constexpr size_t kWritePiece = 8192;         // bytes per write call
-constexpr size_t kReadBufferSize = 1 << 20;  // one fill
-constexpr size_t kReadPiece = 4096;          // bytes per read call
-// A fill that completes once the answer already holds more than this is
-// refused, so an answer never grows past this plus one fill.
-constexpr size_t kAnswerCap = (2u << 20) - 1;
+constexpr size_t kWritePiece = 65536;        // bytes per write call
+constexpr size_t kReadPiece = 65536;         // bytes per read call
+// The most one line of an answer may hold: a read that takes it past this
+// ends the exchange. Lines already handed over (an echo, other sessions'
+// lines) are not kept, and do not count.
+constexpr size_t kAnswerLimit = 2u << 20;
+constexpr long kDiscardQuietMs = 150;   // a pause that ends an abandoned line
+constexpr long kDiscardLimitMs = 3000;  // the longest an abandoned line is read
 constexpr int kFailedReadBudget = 30;
 constexpr long kRetryPauseMs = 100;          // after a failed read or a fill without a line end
 
@@ -90,7 +93,7 @@ Failure takeTurn(serial_port& port) {
     return ExchangeOutcome::Cancelled;
   }
   // A closed port is not waited for: the write says what is wrong.
-  if (port.fd <= 0) return std::nullopt;
+  if (port.fd < 0) return std::nullopt;
   const WaitEnd turn = port.lockExchange(Deadline::in(answerTimeout()));
   if (turn != WaitEnd::Ready)
     return failureOf(turn, ExchangeOutcome::PortBusy,
@@ -100,9 +103,9 @@ Failure takeTurn(serial_port& port) {
 
 // The device may not take bytes as fast as they come: once the output
 // queue is full, each write waits for room. Each stall is bounded like a
-// wait for an answer.
-Failure writeLine(serial_port& port, const std::string& line) {
-  size_t written = 0;
+// wait for an answer. `written` counts what went out.
+Failure writeLine(serial_port& port, const std::string& line, size_t& written) {
+  written = 0;
   bool queueFull = false;
   while (written < line.size()) {
     if (queueFull) {
@@ -116,7 +119,7 @@ Failure writeLine(serial_port& port, const std::string& line) {
     if (count >= 0) {
       written += static_cast<size_t>(count);
       queueFull = static_cast<size_t>(count) < piece;
-      if (port.fd > 0) continue;
+      if (port.fd >= 0) continue;
       break;
     }
     const int err = errno;
@@ -142,14 +145,63 @@ Failure writeLine(serial_port& port, const std::string& line) {
   return ExchangeOutcome::WriteFailed;
 }
 
-Failure sendLine(serial_port& port, ICommSendMessage& message) {
+// What is left of a line the last exchange gave up on (an answer refused
+// for its size, or cut by a deadline or a cancellation) is read and thrown
+// away until the device pauses, so that no part of it stands in front of
+// the next answer: a flush alone would cut a stream that is still coming
+// in the middle of a line. Bounded by a fixed limit.
+void discardAbandonedLine(serial_port& port) {
+  if (!port.abandonedLine) return;
+  port.abandonedLine = false;
+  const Deadline limit = Deadline::in(std::chrono::milliseconds(kDiscardLimitMs));
+  std::vector<char> chunk(kReadPiece);
+  size_t discarded = 0;
+  while (!limit.passed()) {
+    const ssize_t count = port.readSome(chunk.data(), chunk.size());
+    if (count > 0) {
+      discarded += static_cast<size_t>(count);
+      continue;
+    }
+    if (count < 0 && errno != EAGAIN && errno != EINTR) break;
+    const Deadline quiet = Deadline::in(std::chrono::milliseconds(kDiscardQuietMs));
+    if (port.waitReadable(Deadline::earlier(quiet, limit)) != WaitEnd::Ready) break;
+  }
+  if (Log::tracing())
+    Log::trace("discard",
+               Log::formatText("%zu bytes of an abandoned line before the request", discarded));
+}
+
+// A request cut short by a deadline or a cancellation left part of a line at
+// the device: a line feed ends it there, and what the device says of it is
+// discarded, so that the next request reaches the device whole and alone.
+// true when it did: what is still queued of that line must then go out.
+bool endPartialRequest(serial_port& port) {
+  if (!port.partialRequest) return false;
+  port.partialRequest = false;
+  size_t written = 0;
+  if (writeLine(port, "\n", written)) return false;
+  port.abandonedLine = true;  // the device's answer to the cut line
+  if (Log::tracing()) Log::trace("send", "a line feed ends the request cut short before");
+  return true;
+}
+
+Failure sendLine(serial_port& port, ICommSendMessage& message, size_t& written) {
+  written = 0;
+  const bool keepOutput = endPartialRequest(port);
+  discardAbandonedLine(port);
   // Whatever the device said before this request is stale.
-  port.flushBoth();
+  if (keepOutput)
+    port.flushInput();
+  else
+    port.flushBoth();
   const std::string line = frameRequest(message.pullMessageToSend());
   if (Log::tracing())
     Log::trace("send", Log::formatText("%s bytes=%zu", message.pullMessageToLog().c_str(),
                                        line.size()));
-  return writeLine(port, line);
+  const Failure failure = writeLine(port, line, written);
+  // Stopped between the first byte and the last: the device holds part of it.
+  if (failure && written > 0 && port.fd >= 0) port.partialRequest = true;
+  return failure;
 }
 
 bool onlyLineEnds(const std::string& text) {
@@ -190,43 +242,59 @@ class ReceiveTrace {
   Deadline::Clock::time_point start_{}, first_{};
 };
 
-// Reads fills until one ends in a line feed, and hands everything read to
-// the message; when that held no answer yet, reads on and hands over what
-// follows. A fill keeps what it has across reads that bring nothing (a
-// polled answer is often caught halfway); a full buffer that ends inside a
-// line goes to the answer and the reading goes on, however many line feeds
-// (an echo's) it holds.
+// A hang-up seen while the read mode is applied (the terminal refuses its
+// settings with EIO once the device is gone) is a lost link, not a refusal.
+ExchangeOutcome readModeFailed(const serial_port& port, int err) {
+  if (err == EIO || err == ENXIO || err == ENODEV)
+    return failed(ExchangeOutcome::HungUp,
+                  Reason(ReasonKind::HungUp)
+                      .on(port.path)
+                      .saying("a leitura de " + port.path +
+                              " não pôde começar: o modo de leitura não foi aplicado")
+                      .withError(err));
+  return failed(ExchangeOutcome::ReadModeFailed, Reason(ReasonKind::SettingsRefused)
+                                                     .on(port.path)
+                                                     .saying("o modo de leitura não pôde ser aplicado")
+                                                     .withError(err));
+}
+
+// Reads until a line feed, and hands every complete line read so far to the
+// message: a line is complete at its line feed, whatever follows it in the
+// same read. When what was handed over held no answer yet (an echo, blank
+// lines, lines for other sessions), what follows is read on and handed
+// over in turn. Lone line ends stay in front of the line that follows.
 ExchangeOutcome readAnswer(serial_port& port, ICommReceiveMessage& message,
                            const Deadline& deadline) {
   ReceiveTrace traced(Log::tracing());
-  // Value-initialised: the buffer starts zero-filled.
-  const std::unique_ptr<char[]> buffer(new char[kReadBufferSize]());
-  std::string answer;
-  size_t handedOver = 0;  // what the message took without finding its answer
+  std::vector<char> chunk(kReadPiece);
+  std::string line;       // read, not handed over: at most one unfinished line
+
+  // Every way out but an answer: a line cut short is abandoned at the port.
+  const auto ended = [&](ExchangeOutcome outcome) {
+    if (!onlyLineEnds(line)) port.abandonedLine = true;
+    return traced.ended(outcome);
+  };
 
   const bool blocking = message.blockingRead();
-  if (!port.setNonBloking(blocking))
-    return traced.ended(failed(ExchangeOutcome::ReadModeFailed,
-                               Reason(ReasonKind::SettingsRefused)
-                                   .on(port.path)
-                                   .saying("o modo de leitura não pôde ser aplicado")
-                                   .withError(errno)));
+  if (!port.setNonBloking(blocking)) return traced.ended(readModeFailed(port, errno));
 
   int failures = 0;
   bool lastFailureSilent = false;
   int lastReadError = 0;  // 0: the read found the end of the data
-  size_t filled = 0;
   for (;;) {
     ssize_t count = -1;
     lastReadError = EBADF;  // the port was closed
-    if (port.fd > 0) {
+    if (port.fd >= 0) {
       if (cancelRequested()) {
         noteCancelled();
-        return traced.ended(ExchangeOutcome::Cancelled);
+        return ended(ExchangeOutcome::Cancelled);
       }
+      // Checked before every read, not only when the device falls silent: a
+      // device that keeps sending lines that are not the answer still ends
+      // the call at its deadline.
       if (deadline.passed())
-        return traced.ended(failed(ExchangeOutcome::TimedOut, timedOut(port, kNoAnswerInTime)));
-      count = port.readSome(buffer.get() + filled, std::min(kReadPiece, kReadBufferSize - filled));
+        return ended(failed(ExchangeOutcome::TimedOut, timedOut(port, kNoAnswerInTime)));
+      count = port.readSome(chunk.data(), chunk.size());
       lastReadError = count < 0 ? errno : 0;
       if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
         // Nothing there. Blocking, the wait is for the device to send (as
@@ -235,7 +303,7 @@ ExchangeOutcome readAnswer(serial_port& port, ICommReceiveMessage& message,
         if (blocking) {
           const WaitEnd ready = port.waitReadable(deadline);
           if (ready != WaitEnd::Ready)
-            return traced.ended(
+            return ended(
                 failureOf(ready, ExchangeOutcome::TimedOut, timedOut(port, kNoAnswerInTime)));
           continue;
         }
@@ -249,90 +317,108 @@ ExchangeOutcome readAnswer(serial_port& port, ICommReceiveMessage& message,
       errno = ECONNRESET;
       if (++failures >= kFailedReadBudget) {
         if (lastFailureSilent)
-          return traced.ended(failed(ExchangeOutcome::NoAnswer,
-                                     Reason(ReasonKind::NoAnswer).on(port.path).counting(failures)));
-        return traced.ended(failed(
+          return ended(failed(ExchangeOutcome::NoAnswer,
+                              Reason(ReasonKind::NoAnswer).on(port.path).counting(failures)));
+        return ended(failed(
             ExchangeOutcome::HungUp,
             Reason(ReasonKind::HungUp)
                 .on(port.path)
-                .saying(lastReadError ? std::strerror(lastReadError) : "fim dos dados")
-                .counting(failures)));
+                .saying(Log::formatText("a leitura de %s falhou %d vezes seguidas",
+                                        port.path.c_str(), failures))
+                .withError(lastReadError)));
       }
-      const WaitEnd paused = pauseOnLink(kRetryPauseMs, deadline);
+      // Polling, the pause between reads ends as soon as the answer is
+      // there; a failing read pauses its whole course.
+      const WaitEnd paused = lastFailureSilent ? port.pauseUnlessReadable(kRetryPauseMs, deadline)
+                                               : pauseOnLink(kRetryPauseMs, deadline);
       if (paused != WaitEnd::Ready)
-        return traced.ended(
+        return ended(
             failureOf(paused, ExchangeOutcome::TimedOut, timedOut(port, kNoAnswerInTime)));
       continue;
     }
-    traced.read(static_cast<size_t>(count));
-    filled += static_cast<size_t>(count);
-    const bool lineEnd = buffer[filled - 1] == '\n';
-    if (!lineEnd && filled < kReadBufferSize) continue;
-
-    if (handedOver + answer.size() > kAnswerCap)
-      return traced.ended(failed(ExchangeOutcome::OverCap,
-                                 Reason(ReasonKind::OverCap)
-                                     .on(port.path)
-                                     .counting(static_cast<long long>(handedOver + answer.size() + filled),
-                                               static_cast<long long>(kAnswerCap))));
-    answer.append(buffer.get(), filled);
-    filled = 0;
-    if (!lineEnd) {
-      // Progress, not failure: the budget starts over.
-      failures = 1;
-      const WaitEnd paused = pauseOnLink(kRetryPauseMs, deadline);
-      if (paused != WaitEnd::Ready)
-        return traced.ended(
-            failureOf(paused, ExchangeOutcome::TimedOut, timedOut(port, kNoAnswerInTime)));
+    // Progress, not failure: the budget starts over.
+    failures = 0;
+    const size_t got = static_cast<size_t>(count);
+    traced.read(got);
+    const char* const data = chunk.data();
+    const void* const lastFeed = memrchr(data, '\n', got);
+    // Only the part up to the first line feed can belong to the line begun.
+    const void* const firstFeed = lastFeed ? std::memchr(data, '\n', got) : nullptr;
+    const size_t toFirstFeed =
+        firstFeed ? static_cast<size_t>(static_cast<const char*>(firstFeed) - data) + 1 : got;
+    if (line.size() + toFirstFeed > kAnswerLimit)
+      return ended(failed(ExchangeOutcome::OverCap,
+                          Reason(ReasonKind::OverCap)
+                              .on(port.path)
+                              .counting(static_cast<long long>(line.size() + toFirstFeed),
+                                        static_cast<long long>(kAnswerLimit))));
+    if (lastFeed == nullptr) {
+      line.append(data, got);
       continue;
     }
+    const size_t complete = static_cast<size_t>(static_cast<const char*>(lastFeed) - data) + 1;
+    line.append(data, complete);
     // A lone line end (LF, or CR LF) is not an answer yet; the line that
     // follows it is, and it stays in front of that line.
-    if (onlyLineEnds(answer)) continue;
-    message.pushReceivedMessage(answer);
-    if (!message.answerPending()) {
-      traced.answered(message, answer);
-      return ExchangeOutcome::Answered;
+    if (!onlyLineEnds(line)) {
+      message.pushReceivedMessage(line);
+      if (!message.answerPending()) {
+        // What followed the line feed is the next line, stale for the next
+        // request: the flush before it discards it.
+        traced.answered(message, line);
+        return ExchangeOutcome::Answered;
+      }
+      line.clear();
     }
-    handedOver += answer.size();
-    answer.clear();
+    line.append(data + complete, got - complete);
   }
 }
-
 }  // namespace
 
 UnixCommChannel::UnixCommChannel(const std::string& path) { replaceCurrentSerialPort(path); }
 
 UnixCommChannel::~UnixCommChannel() { closeChannel(); }
 
-bool UnixCommChannel::openChannel() {
-  const std::shared_ptr<serial_port> port = currentSerialPort();
-  if (!port || !port->portOpen()) return false;
-  // The settings belong to the device, shared with any other process that
-  // has it open: they are applied in a turn of our own, never in the
-  // middle of another process's exchange.
-  const WaitEnd turn = port->lockExchange(Deadline::in(answerTimeout()));
+namespace {
+
+// Opens the port and applies its settings in a turn of our own: the
+// settings belong to the device, shared with any other process that has it
+// open, and are never changed in the middle of another process's exchange.
+// On success the turn is kept when `keepTurn`.
+bool openAndSetUp(serial_port& port, bool keepTurn) {
+  if (!port.portOpen()) return false;
+  const WaitEnd turn = port.lockExchange(Deadline::in(answerTimeout()));
   if (turn != WaitEnd::Ready) {
     failureOf(turn, ExchangeOutcome::PortBusy,
-              Reason(ReasonKind::PortBusy).on(port->path).counting(timeoutMs()));
-    port->closePort();
+              Reason(ReasonKind::PortBusy).on(port.path).counting(timeoutMs()));
+    port.closePort();
     return false;
   }
-  port->setParameters();
-  port->unlockExchange();
-  return port->fd > 0;
+  port.setParameters();
+  if (!keepTurn || port.fd < 0) port.unlockExchange();
+  return port.fd >= 0;
+}
+
+}  // namespace
+
+bool UnixCommChannel::openChannel() {
+  const std::shared_ptr<serial_port> port = currentSerialPort();
+  return port && openAndSetUp(*port, false);
 }
 
 bool UnixCommChannel::closeChannel() {
   const std::shared_ptr<serial_port> port = currentSerialPort();
-  if (!port || port->fd <= 0) return false;
+  if (!port || port->fd < 0) return false;
   port->closePort();
   return true;
 }
 
 bool UnixCommChannel::isChannelOpened() const {
   const std::shared_ptr<serial_port> port = currentSerialPort();
-  return port && port->fd > 0;
+  // A port this process inherited through fork is its parent's: the
+  // parent's exchanges run on it, and its lock does not keep the two apart.
+  // It counts as closed, so that the next call opens a port of its own.
+  return port && port->fd >= 0 && !port->inherited();
 }
 
 bool UnixCommChannel::sendToChannel(ICommSendMessage& message) {
@@ -342,7 +428,8 @@ bool UnixCommChannel::sendToChannel(ICommSendMessage& message) {
   try {
     if (takeTurn(*port)) return false;
     const Turn turn(*port);
-    return !sendLine(*port, message);
+    size_t written = 0;
+    return !sendLine(*port, message, written);
   } catch (...) {
     // Out of memory, or a message that failed to build its line.
     return false;
@@ -354,7 +441,7 @@ bool UnixCommChannel::receiveFromChannel(ICommReceiveMessage& message) {
   const std::shared_ptr<serial_port> port = currentSerialPort();
   if (!port) return false;
   try {
-    if (port->fd > 0 && port->lockExchange(Deadline::in(answerTimeout())) != WaitEnd::Ready)
+    if (port->fd >= 0 && port->lockExchange(Deadline::in(answerTimeout())) != WaitEnd::Ready)
       return false;
     const Turn turn(*port);
     return readAnswer(*port, message, Deadline::in(answerTimeout())) == ExchangeOutcome::Answered;
@@ -373,7 +460,20 @@ ExchangeOutcome UnixCommChannel::exchange(ICommSendMessage& request,
   try {
     if (const Failure stopped = takeTurn(*port)) return *stopped;
     const Turn turn(*port);
-    const Failure stopped = sendLine(*port, request);
+    size_t written = 0;
+    Failure stopped = sendLine(*port, request, written);
+    // Not a byte went out, and the port is closed: the device went away
+    // since the last exchange (unplugged and plugged in again, say). The
+    // link is opened again and the request goes out on it, as a call that
+    // finds the link closed would do.
+    if (stopped == ExchangeOutcome::WriteFailed && written == 0 && port->fd < 0 &&
+        !cancelRequested()) {
+      if (Log::tracing()) Log::trace("reconnect", "the write failed: opening the port again");
+      if (openAndSetUp(*port, true)) {
+        Log::noteReconnected();
+        stopped = sendLine(*port, request, written);
+      }
+    }
     // The answer's deadline runs from the end of the send.
     const ExchangeOutcome outcome =
         stopped ? *stopped : readAnswer(*port, response, Deadline::in(answerTimeout()));

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "comm/waits.h"
 
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -23,19 +24,34 @@ namespace {
 
 // ---- the set-up event --------------------------------------------------------
 
-// Made once and kept for the life of the process; its value is non-zero
-// exactly while announcements are pending.
-int eventDescriptor() {
-  static const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  return fd;
-}
-
-std::mutex& announcementMutex() {
-  static std::mutex* const mutex = new std::mutex;
-  return *mutex;
-}
-
+std::atomic<unsigned> generation{0};
 std::atomic<int> pendingSetups{0};
+
+// Made once per process and kept for its life; its value is non-zero
+// exactly while announcements are pending.
+std::atomic<int> eventFd{eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+
+int eventDescriptor() { return eventFd.load(std::memory_order_acquire); }
+
+std::mutex* announcementLock = new std::mutex;
+
+std::mutex& announcementMutex() { return *announcementLock; }
+
+// In the child of a fork: the parent's event and its pending set-ups are
+// not the child's. The child starts with an event of its own, no set-up
+// pending, and a lock no other thread can hold (the threads that could
+// have held it were not copied).
+void afterForkInChild() {
+  const int inheritedFd = eventFd.load(std::memory_order_relaxed);
+  eventFd.store(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK), std::memory_order_release);
+  if (inheritedFd >= 0) close(inheritedFd);
+  pendingSetups.store(0);
+  announcementLock = new std::mutex;
+  generation.fetch_add(1);
+}
+
+const bool forkHandlerInstalled = pthread_atfork(nullptr, nullptr, afterForkInChild) == 0;
+
 std::atomic<const char*> announcer{""};
 thread_local int setupsOnThisThread = 0;
 
@@ -48,10 +64,16 @@ constexpr long long kLongestTimeoutSeconds = 1000000000LL;
 
 std::once_flag timeoutRead;
 std::atomic<long long> timeoutNs{0};
+// Set in-process (setAnswerTimeout): the environment is no longer read.
+std::atomic<bool> timeoutSetInProcess{false};
 
 void readTimeoutFromEnvironment() {
+  if (timeoutSetInProcess) return;
   const char* text = std::getenv(kTimeoutVariable);
-  if (text == nullptr) return;
+  if (text == nullptr) {
+    timeoutNs.store(0, std::memory_order_relaxed);
+    return;
+  }
   std::chrono::nanoseconds limit{0};
   if (parseTimeout(text, limit)) {
     timeoutNs.store(limit.count(), std::memory_order_relaxed);
@@ -113,12 +135,19 @@ void SetupAnnouncement::withdraw() {
 }
 
 bool cancelRequested() {
-  return setupsOnThisThread == 0 && pendingSetups.load(std::memory_order_acquire) > 0;
+  // A set-up's own waits (for another process's turn on the port, say) end
+  // only for another set-up, announced after it.
+  return pendingSetups.load(std::memory_order_acquire) > setupsOnThisThread;
 }
 
 bool runningSetup() { return setupsOnThisThread > 0; }
 
 int setupEventDescriptor() { return eventDescriptor(); }
+
+unsigned forkGeneration() {
+  static_cast<void>(forkHandlerInstalled);
+  return generation.load(std::memory_order_relaxed);
+}
 
 const char* cancellingSetup() {
   const char* name = announcer.load(std::memory_order_relaxed);
@@ -137,9 +166,15 @@ std::chrono::nanoseconds answerTimeout() {
   return std::chrono::nanoseconds(timeoutNs.load(std::memory_order_relaxed));
 }
 
+void rereadAnswerTimeout() {
+  std::call_once(timeoutRead, [] {});
+  readTimeoutFromEnvironment();
+}
+
 void setAnswerTimeout(std::chrono::nanoseconds limit) {
   // Read the environment first, so that it never overrides this later.
   std::call_once(timeoutRead, readTimeoutFromEnvironment);
+  timeoutSetInProcess = true;
   timeoutNs.store(limit.count() > 0 ? limit.count() : 0, std::memory_order_relaxed);
 }
 
@@ -151,7 +186,8 @@ bool parseTimeout(const std::string& text, std::chrono::nanoseconds& limit) {
   bool point = false;
   bool belowResolution = false;  // non-zero decimals past the nanosecond
   for (const char c : text) {
-    if (c == '.') {
+    // A decimal comma, as Brazilian programs write numbers, counts too.
+    if (c == '.' || c == ',') {
       if (point) return false;
       point = true;
       continue;

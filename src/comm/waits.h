@@ -41,8 +41,9 @@ class Deadline {
 
 // While one is alive, the waits of every other thread end as cancelled, and
 // an exchange that has not started yet does not start. The thread that
-// holds one is exempt: its own waits (opening the port it reconnects to)
-// run their course.
+// holds one is exempt from its own: its waits (opening the port it
+// reconnects to, waiting for another process's turn) run their course
+// unless another set-up function announces itself in turn.
 class SetupAnnouncement {
  public:
   SetupAnnouncement();
@@ -56,8 +57,8 @@ class SetupAnnouncement {
   bool withdrawn_ = false;
 };
 
-// Whether a set-up function is waiting for the link, and the calling thread
-// is not the one running it.
+// Whether a set-up function other than the calling thread's own is waiting
+// for the link.
 bool cancelRequested();
 // Whether the calling thread is running a set-up function.
 bool runningSetup();
@@ -68,19 +69,29 @@ const char* cancellingSetup();
 // ended because a set-up function asked for the link.
 void noteCancelled();
 // Readable while a set-up is pending; -1 when no event descriptor could be
-// made (waits then look at the announcement every few milliseconds).
+// made (waits then look at the announcement every few milliseconds). A
+// process forked from another makes its own on its first wait: the two
+// never cancel each other's waits.
 int setupEventDescriptor();
+// How many times this process's line of ancestors has forked since the
+// library was loaded: a descriptor opened under another number belongs to
+// the process this one was forked from.
+unsigned forkGeneration();
 
 // The limit on every wait for an answer and for the port, from the
-// environment variable TIVAX_TIMEOUT (seconds, decimals allowed), read once
-// when first asked for; zero means no limit. A malformed value is reported
-// on standard error and ignored.
+// environment variable TIVAX_TIMEOUT (seconds, decimals allowed), read when
+// first asked for and again by rereadAnswerTimeout; zero (or unset) means
+// no limit. A malformed value is reported on standard error and ignored.
 std::chrono::nanoseconds answerTimeout();
-// Sets the limit in-process, in place of the environment (tests).
+// Reads TIVAX_TIMEOUT again (TivaxlibInit and ConfigurarPortaSerial do):
+// a value set after the first call counts from then on.
+void rereadAnswerTimeout();
+// Sets the limit in-process, in place of the environment from then on
+// (tests).
 void setAnswerTimeout(std::chrono::nanoseconds limit);
-// Reads a TIVAX_TIMEOUT value: digits with at most one ".", whatever the
-// process locale says a decimal point is. Empty reads as zero. false when
-// malformed.
+// Reads a TIVAX_TIMEOUT value: digits with at most one "." or "," (a
+// decimal comma), whatever the process locale says a decimal point is.
+// Empty reads as zero. false when malformed.
 bool parseTimeout(const std::string& text, std::chrono::nanoseconds& limit);
 
 }  // namespace Comm

@@ -361,6 +361,14 @@ CallResult Tivax::run(const Req& req, Ret& ret, std::string& raw, Refuse refuse)
     result.outcome = CallOutcome::SetupPending;
     return result;
   }
+  // A request the library refuses itself never needs the device.
+  reset(ret);
+  bool refused = false;
+  refuse(ret, raw, refused);
+  if (refused) {
+    result.outcome = CallOutcome::RefusedLocally;
+    return result;
+  }
   // Applications that only know the standard's functions never connect
   // first: the call that finds no link opens it and goes on with its own
   // exchange.
@@ -371,13 +379,6 @@ CallResult Tivax::run(const Req& req, Ret& ret, std::string& raw, Refuse refuse)
     if (result.outcome != CallOutcome::Answered) return result;
     // Said only of a link that did open: a failed open is its own reason.
     Log::noteReconnected();
-  }
-  reset(ret);
-  bool refused = false;
-  refuse(ret, raw, refused);
-  if (refused) {
-    result.outcome = CallOutcome::RefusedLocally;
-    return result;
   }
 
   auto tx = std::make_unique<Tx>(channel.get());

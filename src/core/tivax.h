@@ -122,9 +122,10 @@ class Tivax {
   bool disconnectLocked();
   CallOutcome restartLocked();
 
-  // The shared road of every operation. `refuse` runs after the channel
-  // test and the reset of the return record; when it returns true the call
-  // ends there with the line it made (the sale's local refusal).
+  // The shared road of every operation. `refuse` runs after the reset of
+  // the return record and before the link is looked at; when it refuses,
+  // the call ends there with the line it made (the sale's local refusal),
+  // with or without a device.
   template <class Tx, class Req, class Ret, class Refuse>
   CallResult run(const Req& req, Ret& ret, std::string& raw, Refuse refuse);
   template <class Tx, class Req, class Ret>

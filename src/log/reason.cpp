@@ -34,10 +34,9 @@ constexpr ReasonText kTexts[] = {
     {ReasonKind::TimedOut, "tempo esgotado", "{d} em {t} s (TIVAX_TIMEOUT), na porta {s}"},
     {ReasonKind::PortBusy, "porta ocupada",
      "outro processo usou {s} por mais de {t} s (TIVAX_TIMEOUT)"},
-    {ReasonKind::Cancelled, "chamada cancelada", "{d} pediu a ligação com o equipamento"},
-    {ReasonKind::HungUp, "ligação perdida",
-     "a leitura de {s} falhou {n} vezes seguidas ({e}): o equipamento foi desligado ou "
-     "reiniciado"},
+    {ReasonKind::Cancelled, "chamada cancelada", "{d} foi chamada e precisa da conexão com o equipamento"},
+    {ReasonKind::HungUp, "conexão perdida",
+     "{d} ({e}): o equipamento foi desligado ou reiniciado"},
     {ReasonKind::OverCap, "resposta grande demais",
      "{n} bytes lidos sem que a resposta terminasse, acima do limite de {m} bytes"},
     {ReasonKind::OtherSession, "resposta de outra sessão",
@@ -58,7 +57,7 @@ constexpr bool tableInKindOrder() {
 static_assert(tableInKindOrder(), "one text per reason kind, in the enum's order");
 
 const char kReconnectedNote[] =
-    " (a ligação com o equipamento estava fechada e foi aberta de novo nesta chamada)";
+    " (a conexão com o equipamento estava fechada e foi aberta de novo nesta chamada)";
 
 // What the operating system's error usually means for the device's port.
 const char* hintFor(int error) {

@@ -38,6 +38,17 @@ std::atomic<bool> sinkOwned{false};
 // would end the application: such sinks are written with it held off.
 std::atomic<bool> sinkMayBreak{false};
 std::atomic<bool> completeFields{false};
+// A regular file may be renamed by log rotation: its events are written
+// under this lock, after checking that the path still names the open file.
+std::atomic<bool> sinkRotates{false};
+std::mutex rotationMutex;
+std::string sinkPath;  // under rotationMutex
+constexpr int kLogFileFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+bool regularFile(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
 
 bool breakable(int fd) {
   struct stat st {};
@@ -46,6 +57,8 @@ bool breakable(int fd) {
 
 void stopLogging() {
   detail::traceState.store(detail::kTraceOff, std::memory_order_release);
+  const std::lock_guard<std::mutex> lock(rotationMutex);
+  sinkRotates = false;
   const int fd = sinkFd.exchange(-1);
   if (fd >= 0 && sinkOwned.load()) close(fd);
   sinkOwned = false;
@@ -61,7 +74,7 @@ void configure(const char* target) {
     // Non-blocking: a FIFO without a reader would otherwise hold the call
     // in open(), and a full one in write(); a line that finds no room is
     // lost instead. Files are not affected.
-    fd = open(target, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+    fd = open(target, kLogFileFlags, 0600);
     if (fd < 0) {
       const int err = errno;
       std::fprintf(stderr, "SerialPort::log: Unable to open %s=%s (%s)\n", kLogVariable, target,
@@ -70,6 +83,11 @@ void configure(const char* target) {
     }
   }
   sinkMayBreak = breakable(fd);
+  {
+    const std::lock_guard<std::mutex> lock(rotationMutex);
+    sinkPath = toStderr ? std::string() : std::string(target);
+    sinkRotates = !toStderr && regularFile(fd);
+  }
   sinkIsStderr = toStderr;
   sinkOwned = !toStderr;
   sinkFd = fd;
@@ -130,6 +148,23 @@ void writeHoldingOffSigpipe(int fd, const std::string& line) {
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
+// Under rotationMutex: the descriptor of the file the path names now. A
+// file renamed or removed by log rotation is closed, and a new one made at
+// the path; when that cannot be made, the old one is kept.
+int rotatedSink() {
+  const int fd = sinkFd.load(std::memory_order_acquire);
+  struct stat byPath {}, opened {};
+  if (fd < 0 || fstat(fd, &opened) != 0) return fd;
+  if (stat(sinkPath.c_str(), &byPath) == 0 && byPath.st_dev == opened.st_dev &&
+      byPath.st_ino == opened.st_ino)
+    return fd;
+  const int fresh = open(sinkPath.c_str(), kLogFileFlags, 0600);
+  if (fresh < 0) return fd;
+  sinkFd.store(fresh, std::memory_order_release);
+  close(fd);
+  return fresh;
+}
+
 bool continuationByte(char c) { return (static_cast<unsigned char>(c) & 0xc0) == 0x80; }
 
 }  // namespace
@@ -154,10 +189,14 @@ void trace(const char* event, const std::string& text) {
       line += ": ";
       line += text;
       line += '\n';
-      if (sinkMayBreak.load(std::memory_order_relaxed))
+      if (sinkRotates.load(std::memory_order_acquire)) {
+        const std::lock_guard<std::mutex> lock(rotationMutex);
+        if (sinkRotates.load(std::memory_order_relaxed)) writeWhole(rotatedSink(), line);
+      } else if (sinkMayBreak.load(std::memory_order_relaxed)) {
         writeHoldingOffSigpipe(fd, line);
-      else
+      } else {
         writeWhole(fd, line);
+      }
     }
   } catch (...) {
     // Out of memory for the line: the event is lost, the call goes on.

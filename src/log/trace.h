@@ -47,6 +47,10 @@ enum class FieldRole {
   Plain,   // as it is, shortened past 256 bytes
   Secret,  // an activation or emergency code: always kMasked
   Bulky,   // a certificate or a signature: always shortened
+  // The network configuration: plain, but for the Wi-Fi passphrase and the
+  // proxy password inside it, which are kMasked (the request's layer does
+  // that; shortened() takes it as Plain).
+  Configuration,
 };
 
 // A field for the log: its first 64 bytes and its length when it is bulky

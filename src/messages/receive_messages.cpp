@@ -95,7 +95,9 @@ struct OwnFields {
 
 // Visits the lines as a text stream reads them: every "\n" ends one, and a
 // non-empty rest after the last "\n" is one more. Carriage returns are
-// dropped wherever they stand. `visit` returns false to stop.
+// dropped wherever they stand, and so are NUL bytes (a serial break reads
+// as one): the line goes on after them, and is handed back whole.
+// `visit` returns false to stop.
 template <class Visit>
 void forEachLine(const std::string& text, Visit visit) {
   std::size_t start = 0;
@@ -105,7 +107,7 @@ void forEachLine(const std::string& text, Visit visit) {
     std::string line;
     line.reserve(end - start);
     for (std::size_t i = start; i < end; ++i)
-      if (text[i] != '\r') line += text[i];
+      if (text[i] != '\r' && text[i] != '\0') line += text[i];
     if (!visit(std::move(line))) return;
     start = end + 1;
   }
@@ -178,26 +180,22 @@ std::string echoDifference(const std::string& line, const SendMessageBase& reque
   return std::string();
 }
 
-// Whether a line is numbered for another session: a late answer to an
-// earlier request (its first field), or a stale echo (its second field,
-// after the function id). A line that carries this request's session
-// number in either place is never passed over: it is this session's echo,
-// answer or garbled echo.
-bool forAnotherSession(const std::string& line, const SendMessageBase& request) {
-  const auto carriesOurs = [&request](std::string_view field) {
-    try {
-      return isNumber(field) && toInt32(field) == request.numeroSessao;
-    } catch (const std::out_of_range&) {
-      return false;  // no session of ours is that long
-    }
-  };
-  const std::size_t bar = line.find('|');
-  const std::string_view first = std::string_view(line).substr(0, bar);
-  if (!isNumber(first) || carriesOurs(first)) return false;
-  if (bar == std::string::npos) return true;
-  const std::size_t next = line.find('|', bar + 1);
-  const std::size_t end = next == std::string::npos ? line.size() : next;
-  return !carriesOurs(std::string_view(line).substr(bar + 1, end - bar - 1));
+// Whether a line is numbered for another session: its first field is a
+// number, and not the session of this exchange (`ours`, or `consulted` for
+// the session query, -1 when there is none). The echo of the request,
+// whose first field is the function id, is recognised by the whole line
+// before this is asked: a line that only carries this session's number in
+// its second field (a late answer whose result code reads like it, say) is
+// another session's.
+bool forAnotherSession(const std::string& line, int32_t ours, int32_t consulted) {
+  const std::string_view first = std::string_view(line).substr(0, line.find('|'));
+  if (!isNumber(first)) return false;
+  try {
+    const int32_t session = toInt32(first);
+    return session != ours && session != consulted;
+  } catch (const std::out_of_range&) {
+    return true;  // no session of ours is that long
+  }
 }
 
 // ---- Filling the record ----------------------------------------------------
@@ -361,13 +359,23 @@ void ReceiveMessageBase::decodeReceived(const std::string& received,
       if (sent.empty()) sent = request->pullMessageToSend();
       return sameWithoutLineBreaks(line, sent);
     };
-    // Blank lines never count. Except for the session queries, which may be
-    // answered with another session's stored line, neither does a line for
-    // another session: the answer to this request may still follow it.
+    // Blank lines never count, nor does the echo of the request (however
+    // often it comes), nor a line for another session: the answer to this
+    // request may still follow them. The session query takes the consulted
+    // session's stored line as its answer; the query for the last fiscal
+    // session, which names none, any session's.
+    int32_t consulted = -1;
+    if (id == CONSULTAR_NUMERO_SESSAO)
+      consulted = static_cast<const EnvioConsultarNumeroSessao&>(*request).cNumeroDeSessao;
+    const bool anySession = id == CONSULTAR_ULTIMA_SESSAO_FISCAL;
     std::vector<std::string> lines;
     forEachLine(received, [&](std::string&& line) {
       if (line.empty()) return true;
-      if (layout.layout != Layout::SessionQuery && forAnotherSession(line, *request)) {
+      if (isBareEcho(line)) {
+        echoSeen = true;
+        return true;
+      }
+      if (!anySession && forAnotherSession(line, request->numeroSessao, consulted)) {
         ++passedOver;
         otherSession = leadingSession(line);
         return true;
@@ -380,14 +388,10 @@ void ReceiveMessageBase::decodeReceived(const std::string& received,
       return;
     }
     if (lines.size() == 1) {
-      // One line is the answer, unless it is only the request coming back.
-      if (isBareEcho(lines[0])) {
-        echoSeen = true;
-        pending = true;
-        return;
-      }
       answer = &lines[0];
     } else if (lines.size() == 2) {
+      // The first of two lines carries this session's number where the
+      // echo has it: a garbled echo, which says how it differs.
       const std::string difference = echoDifference(lines[0], *request, signature);
       if (!difference.empty()) {
         failure = Reason(ReasonKind::EchoMismatch).saying(difference);

@@ -47,6 +47,7 @@ RequestValue configurationText(const SendMessageBase& request) {
 constexpr FieldRole P = FieldRole::Plain;
 constexpr FieldRole S = FieldRole::Secret;
 constexpr FieldRole B = FieldRole::Bulky;
+constexpr FieldRole C = FieldRole::Configuration;
 
 using Ativar = EnvioAtivarSAT;
 using Certificado = EnvioComunicarCertificadoICPBRASIL;
@@ -75,7 +76,7 @@ constexpr RequestLayout kLayouts[] = {
      {{param<&EnvioConsultarNumeroSessao::codigoDeAtivacao>, S},
       {param<&EnvioConsultarNumeroSessao::cNumeroDeSessao>, P}}},
     {CONFIGURAR_INTERFACE_DE_REDE, "ConfigurarInterfaceDeRede",
-     {{param<&EnvioConfigurarInterfaceDeRede::codigoDeAtivacao>, S}, {configurationText, P}}},
+     {{param<&EnvioConfigurarInterfaceDeRede::codigoDeAtivacao>, S}, {configurationText, C}}},
     {ASSOCIAR_ASSINATURA, "AssociarAssinatura",
      {{param<&Assinatura::codigoDeAtivacao>, S}, {param<&Assinatura::CNPJvalue>, P},
       {param<&Assinatura::assinaturaCNPJs>, B}}},
@@ -119,6 +120,36 @@ void maskEvery(std::string& text, const std::string& secret) {
     text.replace(at, secret.size(), Log::kMasked);
 }
 
+// The elements of a network configuration that hold secrets: the Wi-Fi
+// passphrase and the proxy's password.
+constexpr const char* kConfigurationSecrets[] = {"codigo", "proxy_senha"};
+
+// The text with the content of every secret element masked.
+std::string withConfigurationSecretsMasked(std::string text) {
+  for (const char* tag : kConfigurationSecrets) {
+    const std::string open = std::string("<") + tag + ">";
+    const std::string close = std::string("</") + tag + ">";
+    for (std::size_t at = text.find(open); at != std::string::npos; at = text.find(open, at + 1)) {
+      const std::size_t from = at + open.size();
+      const std::size_t end = text.find(close, from);
+      const std::size_t to = end == std::string::npos ? text.size() : end;
+      if (to > from) text.replace(from, to - from, Log::kMasked);
+    }
+  }
+  return text;
+}
+
+// A secret as it travels: the channel drops its line feeds, and carriage
+// returns are dropped from every received line.
+std::string asReceived(const std::string& secret) {
+  std::string text = secret;
+  text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }),
+             text.end());
+  return text;
+}
+
+FieldRole logRole(FieldRole role) { return role == FieldRole::Configuration ? FieldRole::Plain : role; }
+
 }  // namespace
 
 const RequestLayout& requestLayout(sat_function_id_t id) { return kLayouts[id]; }
@@ -136,19 +167,45 @@ std::string requestLineForLog(const SendMessageBase& request) {
     // As it travels: the channel drops every line feed.
     std::string sent = *value.text;
     sent.erase(std::remove(sent.begin(), sent.end(), '\n'), sent.end());
-    line += Log::shortened(sent, layout.fields[i].role);
+    if (layout.fields[i].role == FieldRole::Configuration)
+      sent = withConfigurationSecretsMasked(std::move(sent));
+    line += Log::shortened(sent, logRole(layout.fields[i].role));
   }
   return line;
 }
 
 std::string receivedLineForLog(const SendMessageBase& request, std::string_view received) {
   const RequestLayout& layout = requestLayout(request.functionId());
-  // A secret may hold a "|" and so span fields: it is masked whole first.
+  // A secret may hold a "|" and so span fields: it is masked whole first,
+  // wherever it stands. A short one would mask half the answer that way:
+  // it is masked where it makes a whole field.
   std::string line(received);
+  std::vector<std::string> shortSecrets;
   for (std::size_t i = 0; i < layout.fieldCount(); ++i) {
+    if (layout.fields[i].role == FieldRole::Configuration) {
+      line = withConfigurationSecretsMasked(std::move(line));
+      continue;
+    }
     if (layout.fields[i].role != FieldRole::Secret) continue;
     const RequestValue value = layout.fields[i].read(request);
-    if (value.text && value.text->size() >= kShortestScrubbedSecret) maskEvery(line, *value.text);
+    if (value.text == nullptr) continue;
+    const std::string secret = asReceived(*value.text);
+    if (secret.size() >= kShortestScrubbedSecret)
+      maskEvery(line, secret);
+    else if (!secret.empty())
+      shortSecrets.push_back(secret);
+  }
+  if (!shortSecrets.empty()) {
+    std::string masked;
+    const std::vector<std::string_view> parts = splitFields(line, true);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      if (i > 0) masked += '|';
+      const bool secret =
+          std::find(shortSecrets.begin(), shortSecrets.end(), parts[i]) != shortSecrets.end();
+      masked += secret ? std::string_view(Log::kMasked) : parts[i];
+    }
+    if (!line.empty() && line.back() == '|' && (masked.empty() || masked.back() != '|')) masked += '|';
+    line = std::move(masked);
   }
   // A trailing empty field counts, as in the echo of an empty last parameter.
   const std::vector<std::string_view> fields = splitFields(line, true);
@@ -158,7 +215,7 @@ std::string receivedLineForLog(const SendMessageBase& request, std::string_view 
     for (std::size_t i = 2; i < fields.size(); ++i) {
       const std::size_t param = i - 2;
       out += '|';
-      out += Log::shortened(fields[i], param < layout.fieldCount() ? layout.fields[param].role
+      out += Log::shortened(fields[i], param < layout.fieldCount() ? logRole(layout.fields[param].role)
                                                                     : FieldRole::Plain);
     }
     return out;

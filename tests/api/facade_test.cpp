@@ -241,10 +241,11 @@ TEST_F(Facade, MalformedSaleIsRefusedLocallyAndNeverSent) {
   EXPECT_EQ(script->sentCount(), 0u);
 }
 
-TEST_F(Facade, SaleWithNoLinkToOpenGivesTheInvalidResultWithoutChecking) {
+// The library's own refusal of a malformed sale needs no link.
+TEST_F(Facade, MalformedSaleWithNoLinkToOpenIsStillRefusedWithItsLine) {
   TivaxlibDeInit();
   script->opens = false;
-  EXPECT_EQ(take(EnviarDadosVenda(7, "c", "not xml")), "");
+  EXPECT_EQ(take(EnviarDadosVenda(7, "c", "not xml")), "000007|06010|1999|Erro no XML: ||");
   EXPECT_EQ(script->sentCount(), 0u);
 }
 

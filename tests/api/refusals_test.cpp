@@ -107,4 +107,17 @@ TEST(ResultStrings, AreZeroTerminatedCopiesOfEveryByte) {
   DesalocarString(invalid);
 }
 
+// A sale the library refuses for its XML never needs the device: with no
+// device to be found, the caller still gets the 06010 line.
+TEST(Refusals, MalformedSaleWithoutADeviceGetsTheRefusalLine) {
+  ConfigurarPortaSerial("/nonexistent/ttyACM9");  // 1: recorded, though it does not open
+  char* result = EnviarDadosVenda(12, "12345678", "<CFe><infCFe>");
+  ASSERT_NE(result, nullptr);
+  const std::string line = result;
+  DesalocarString(result);
+  EXPECT_EQ(line.rfind("000012|06010|1999|Erro no XML: ", 0), 0u) << line;
+  EXPECT_EQ(line.substr(line.size() - 2), "||") << line;
+  EXPECT_STREQ(TivaxlibUltimoErro(), "");
+}
+
 }  // namespace

@@ -193,15 +193,46 @@ TEST(PrepareSaleXml, CleansInOrder) {
   const TextCase cases[] = {
       // The reference a pipe becomes holds a letter, so the group is kept.
       {"<dest>|</dest>", "<dest>&#x7c;</dest>"},
-      // The repaired byte has no case, so the group is emptied.
-      {"<dest>\xFF</dest>", "<dest></dest>"},
+      // The repaired byte (0x81: no character in UTF-8 nor in Windows-1252)
+      // has no case, so the group is emptied.
+      {"<dest>\x81</dest>", "<dest></dest>"},
       {"<dest>\n</dest><total>\n 10.00\n</total>", "<dest></dest><total></total>"},
       {"<dest><CPF>1</CPF></dest><total/>", "<dest><CPF>1</CPF></dest><total/>"},
-      {"<infAdic><infCpl>a|b\xFF</infCpl></infAdic>", "<infAdic><infCpl>a&#x7c;b\xEF\xBF\xBD</infCpl></infAdic>"},
+      {"<infAdic><infCpl>a|b\x81</infCpl></infAdic>", "<infAdic><infCpl>a&#x7c;b\xEF\xBF\xBD</infCpl></infAdic>"},
   };
   for (const TextCase& c : cases) {
     std::string text = c.in;
     prepare_sale_xml(text);
+    EXPECT_EQ(text, c.out) << c.in;
+  }
+}
+
+// Sales from Windows tills: a declared ISO-8859-1 or Windows-1252 document
+// is transcoded and says UTF-8; an undeclared one that is not UTF-8 but is
+// Windows-1252 as a whole is read as such; UTF-8 with some damage is only
+// repaired.
+TEST(TranscodeToUtf8, WindowsTextsBecomeUtf8) {
+  const TextCase cases[] = {
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><xProd>Caf\xe9 mo\xed" "do</xProd>",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><xProd>Café moído</xProd>"},
+      {"<?xml version='1.0' encoding='windows-1252'?><x>\x80 5,00 \x93" "a\xe7\xfa" "car\x94</x>",
+       "<?xml version='1.0' encoding='UTF-8'?><x>€ 5,00 “açúcar”</x>"},
+      {"\xEF\xBB\xBF <?xml encoding = \"latin1\" ?><x>p\xe3o</x>",
+       "\xEF\xBB\xBF <?xml encoding = \"UTF-8\" ?><x>pão</x>"},
+      // Undeclared, or declared UTF-8, but Windows-1252 as a whole.
+      {"<xProd>Caf\xe9 com a\xe7\xfa" "car</xProd>", "<xProd>Café com açúcar</xProd>"},
+      {"<?xml version=\"1.0\" encoding=\"UTF-8\"?><x>Jo\xe3o</x>",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><x>João</x>"},
+      // Valid UTF-8, or UTF-8 with a damaged byte, or a byte no code page
+      // has: left for the repair.
+      {"<x>Café</x>", "<x>Café</x>"},
+      {"<x>Caf\xff moído</x>", "<x>Caf\xff moído</x>"},
+      {"<x>Caf\x81</x>", "<x>Caf\x81</x>"},
+      {"<x>encoding=\"ISO-8859-1\" \xe9</x>", "<x>encoding=\"ISO-8859-1\" é</x>"},
+  };
+  for (const TextCase& c : cases) {
+    std::string text = c.in;
+    transcode_to_utf8(text);
     EXPECT_EQ(text, c.out) << c.in;
   }
 }

@@ -101,6 +101,29 @@ TEST(CommandLine, GlobalOptionsStandBeforeOrAfterTheSubcommand) {
   }
 }
 
+// A decimal comma is a decimal point; anything but seconds is refused with
+// the usage status, never passed on for the library to ignore.
+TEST(CommandLine, TimeLimitTakesADecimalCommaAndRefusesTheRest) {
+  std::istringstream in;
+  const struct {
+    const char* given;
+    const char* passed;  // "" when refused
+  } cases[] = {{"0,5", "0.5"}, {"2", "2"}, {",25", ".25"}, {"3.", "3."},
+               {"abc", ""},   {"1,2,3", ""}, {"1.2,3", ""}, {"-1", ""}, {",", ""}, {"", ""}};
+  for (const auto& c : cases) {
+    if (*c.passed) {
+      EXPECT_EQ(parseCommandLine({"--tempo-limite", c.given, "consultar-sat"}, in).timeout, c.passed)
+          << c.given;
+    } else {
+      EXPECT_THROW(parseCommandLine({"--tempo-limite", c.given, "consultar-sat"}, in), UsageError)
+          << c.given;
+      const Outcome refused = runTool({"--tempo-limite", c.given, "consultar-sat"});
+      EXPECT_EQ(refused.status, 2) << c.given;
+      EXPECT_NE(refused.err.find("--tempo-limite"), std::string::npos) << refused.err;
+    }
+  }
+}
+
 TEST(CommandLine, FileOptionsHoldTheFileContentByteForByte) {
   const std::string content = std::string("<CFe>\r\n\xe7\xe3o|") + '\0' + "fim</CFe>\n";
   const std::string path = ::testing::TempDir() + "tivax_cli_venda.xml";

@@ -94,6 +94,44 @@ TEST_F(Sales, SaleIsCleanedBeforeItIsSent) {
   EXPECT_EQ(device().lastRequest(), "2|000820|12345678|" + expected);
 }
 
+// A till passes TesteFimAFim the same XML it sells, unescaped: it is
+// cleaned as a sale's, and the device sees four fields.
+TEST_F(Sales, EndToEndTestXmlIsCleanedAsASales) {
+  std::string sale = kSale;
+  sale.replace(sale.find("Café"), 5, "Caf\xff | moído");
+  std::string expected = kSale;
+  expected.replace(expected.find("Café"), 5, "Caf\xef\xbf\xbd &#x7c; moído");
+  const std::string answer = take(TesteFimAFim(840, kCode, sale.c_str()));
+  EXPECT_EQ(fieldOf(answer, 1), "09000") << answer.substr(0, 120);
+  EXPECT_EQ(device().lastRequest(), "5|000840|12345678|" + expected);
+}
+
+// Sales from Windows tills, declared ISO-8859-1 or Windows-1252 or not
+// declared at all: every accented letter reaches the device in UTF-8.
+TEST_F(Sales, WindowsEncodedSalesArriveInUtf8) {
+  const std::string utf8Word = "Café";
+  const std::string latinWord = "Caf\xe9";
+  const struct {
+    const char* declaration;
+    const char* sent;
+  } cases[] = {
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"},
+      {"<?xml version=\"1.0\" encoding=\"windows-1252\"?>", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"},
+      {"", ""},
+  };
+  int session = 850;
+  for (const auto& c : cases) {
+    std::string sale = c.declaration + kSale;
+    sale.replace(sale.find(utf8Word), utf8Word.size(), latinWord);
+    const std::string answer = take(EnviarDadosVenda(session, kCode, sale.c_str()));
+    EXPECT_EQ(fieldOf(answer, 1), "06000") << c.declaration << " " << answer.substr(0, 120);
+    EXPECT_EQ(device().lastRequest(), "2|000" + std::to_string(session) + "|12345678|" +
+                                          c.sent + kSale)
+        << c.declaration;
+    ++session;
+  }
+}
+
 TEST_F(Sales, CancellationIsCleanedButNeverChecked) {
   const std::string sale = take(EnviarDadosVenda(830, kCode, kSale.c_str()));
   ASSERT_EQ(fieldOf(sale, 8), kFirstKey);

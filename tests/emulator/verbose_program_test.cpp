@@ -120,4 +120,38 @@ TEST(VerboseEmulator, QuietWithoutTheOption) {
   EXPECT_EQ(emulator.errorOutput(), "");
 }
 
+// A second emulator on the --link of a live one is refused, and leaves the
+// first one's link alone; once the first has ended, the link is free again.
+TEST(EmulatorProgram, ALiveEmulatorsLinkIsNotTakenTwice) {
+  char pattern[] = "/tmp/tivax-emulink-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string link = std::string(pattern) + "/ttyACM-sat";
+  ChildProcess first({TIVAX_EMULATOR_PROGRAM, "--link", link});
+  ASSERT_TRUE(first.started());
+  const std::string terminal = first.readLine();
+  ASSERT_FALSE(terminal.empty());
+  {
+    ChildProcess second({TIVAX_EMULATOR_PROGRAM, "--link", link});
+    ASSERT_TRUE(second.started());
+    EXPECT_EQ(second.wait(), 1);
+    EXPECT_NE(second.errorOutput().find("já é de outro emulador em execução"), std::string::npos)
+        << second.errorOutput();
+  }
+  char target[256] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0) << "the first one's link is gone";
+  EXPECT_EQ(std::string(target), terminal);
+  Link linked(link);
+  ASSERT_TRUE(linked.ok());
+  EXPECT_EQ(linked.exchange("4|000001").rfind("000001|08000|", 0), 0u);
+  first.signal(SIGTERM);
+  ASSERT_EQ(first.wait(), 0);
+
+  ChildProcess third({TIVAX_EMULATOR_PROGRAM, "--link", link});
+  ASSERT_TRUE(third.started());
+  EXPECT_FALSE(third.readLine().empty());
+  third.signal(SIGTERM);
+  EXPECT_EQ(third.wait(), 0);
+  rmdir(pattern);
+}
+
 }  // namespace

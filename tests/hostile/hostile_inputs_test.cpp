@@ -243,6 +243,10 @@ std::string answerOrRefusal(int id) {
   return answerLine(id, sessionField(77));
 }
 
+// For texts holding "|", CR or LF: only ConsultarSAT, which has no text
+// parameter, is sent and answered.
+std::string onlyWithoutTexts(int id) { return id == 4 ? answerLine(id, sessionField(77)) : ""; }
+
 TEST_F(HostileInputs, InvalidUtf8Everywhere) {
   const std::string bad = "\xff\xfe\xc3\x28\xa0\xa1\xe2\x28\xa1\xf0\x90\x28\xbc\xed\xa0\x80 fim";
   everyFunctionWith(bad, "invalid UTF-8 in every text", answerOrRefusal);
@@ -262,17 +266,15 @@ TEST_F(HostileInputs, BinaryGarbageEverywhere) {
   std::uniform_int_distribution<int> byte(1, 255);
   std::string garbage(64 * 1024, '\0');
   for (char& c : garbage) c = static_cast<char>(byte(generator));
-  everyFunctionWith(garbage, "64 KiB of binary garbage in every text", answerOrRefusal);
+  // Garbage holds "|", CR and LF: every call with a plain text is refused.
+  everyFunctionWith(garbage, "64 KiB of binary garbage in every text", onlyWithoutTexts);
 
-  // The device echoes the garbage before answering: the echo holds "|" in
-  // its texts and cannot be recognised, so nothing is accepted (ConsultarSAT
-  // has no texts, and its echo is recognised).
+  // The device echoes the request before answering: only ConsultarSAT,
+  // which has no texts, was sent at all.
   answerWith([](const std::string& request) {
     return request + "\n" + tivaxtest::answerRequest(request);
   });
-  everyFunctionWith(garbage, "binary garbage echoed by the device", [](int id) {
-    return id == 2 || id == 4 ? answerOrRefusal(id) : std::string();
-  });
+  everyFunctionWith(garbage, "binary garbage echoed by the device", onlyWithoutTexts);
 
   // The device answers with garbage: the invalid result.
   answerWith([garbage](const std::string&) { return garbage + "\n"; });
@@ -301,33 +303,55 @@ TEST_F(HostileInputs, TenThousandPipes) {
                      kSaleAnswer);
          }));
 
-  // Other texts are not the library's to clean: the pipes go out as they
-  // are, and the device sees 10,000 more fields.
+  // Other texts are not the library's to clean: a pipe there would change
+  // the fields the device sees, and the call is refused with nothing sent.
   forget();
-  EXPECT_EQ(takeResult(ConsultarStatusOperacional(1, pipes.c_str())),
-            answerLine(6, sessionField(1)));
-  EXPECT_EQ(fieldsOf(lastRequest()).size(), 2u + 10001u);
+  EXPECT_EQ(takeResult(ConsultarStatusOperacional(1, pipes.c_str())), "");
+  EXPECT_EQ(lastRequest(), "");
 }
 
-TEST_F(HostileInputs, ActivationCodeWithSeparatorsAndLineBreaks) {
-  const std::string code = "1234|5678\n|\r\n9";
-  // The line breaks are taken out of the request line; the pipes stay.
-  EXPECT_EQ(takeResult(ConsultarStatusOperacional(5, code.c_str())),
-            answerLine(6, sessionField(5)));
-  EXPECT_EQ(lastRequest(), "6|000005|1234|5678|\r9");
-  EXPECT_EQ(takeResult(BloquearSAT(5, code.c_str())), answerLine(12, sessionField(5)));
-
-  // When the device echoes that line, the echo has more fields than the
-  // request and is not recognised: the invalid result, nothing mistaken for
-  // an answer.
-  answerWith([](const std::string& request) {
-    return request + "\n" + tivaxtest::answerRequest(request);
-  });
-  EXPECT_EQ(takeResult(ConsultarStatusOperacional(5, code.c_str())), "");
-  // An activation code with line breaks but no pipe: its echo is still
-  // recognised, and the answer after it accepted.
-  EXPECT_EQ(takeResult(ConsultarStatusOperacional(5, "1234\n5678\r")),
-            answerLine(6, sessionField(5)));
+// "|", CR or LF in a plain text parameter (activation code, CNPJ, key,
+// signature, new codes) would change the fields or the lines the device
+// sees; in an activation code it would count toward the device's lock-out.
+// Each is refused, with the parameter named, and nothing is sent.
+TEST_F(HostileInputs, SeparatorsAndLineBreaksInPlainTextsAreRefused) {
+  const char* const pipe = "invalid: contém \"|\", que separa os campos do pedido";
+  const char* const lineBreak = "invalid: contém uma quebra de linha (CR ou LF), que corta o pedido";
+  const struct {
+    const char* name;
+    std::function<char*()> call;
+    std::string reason;
+  } cases[] = {
+      {"code with |", [] { return ConsultarStatusOperacional(5, "1234|5678"); },
+       "codigoDeAtivacao|"},
+      {"code with LF", [] { return BloquearSAT(5, "1234\n5678"); }, "codigoDeAtivacao\n"},
+      {"code with CR", [] { return AtivarSAT(5, 1, "1234\r", "cnpj", 35); }, "codigoDeAtivacao\n"},
+      {"CNPJ with |", [] { return AtivarSAT(5, 1, kCode, "1|2", 35); }, "CNPJ|"},
+      {"key with CR", [] { return CancelarUltimaVenda(5, kCode, "CFe\r35", "<CFeCanc/>"); }, "chave\n"},
+      {"signature with |",
+       [] { return AssociarAssinatura(5, kCode, "111|222", "assinatura"); }, "CNPJvalue|"},
+      {"signature with LF",
+       [] { return AssociarAssinatura(5, kCode, "111222", "assi\nnatura"); }, "assinaturaCNPJs\n"},
+      {"new code with |",
+       [] { return TrocarCodigoDeAtivacao(5, kCode, 1, "a|b", "a|b"); }, "novoCodigo|"},
+      {"confirmation with LF",
+       [] { return TrocarCodigoDeAtivacao(5, kCode, 1, "ab", "a\nb"); }, "confNovoCodigo\n"},
+      {"certificate with |",
+       [] { return ComunicarCertificadoICPBRASIL(5, kCode, "MII|"); }, "certificado|"},
+  };
+  for (const auto& c : cases) {
+    forget();
+    EXPECT_EQ(takeResult(c.call()), "") << c.name;
+    const std::string parameter = c.reason.substr(0, c.reason.size() - 1);
+    EXPECT_EQ(TivaxlibUltimoErro(), "argumento inválido: " + parameter + " " +
+                                        std::string(c.reason.back() == '|' ? pipe : lineBreak).substr(9))
+        << c.name;
+    EXPECT_EQ(lastRequest(), "") << c.name;
+  }
+  // A certificate's line breaks (a PEM text has them) are dropped by the
+  // link, as an XML document's: it goes out.
+  EXPECT_EQ(takeResult(ComunicarCertificadoICPBRASIL(5, kCode, "MIIB\r\nAAAA\n")),
+            answerLine(1, sessionField(5)));
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ TEST_F(Reasons, TellWhenTheCallOpenedTheLink) {
   TivaxlibDeInit();
   EXPECT_EQ(take(AtualizarSoftwareSAT(kGarbage, kCode)), "");
   EXPECT_TRUE(startsWith(lastError(), kGarbageReason));
-  EXPECT_NE(lastError().find("(a ligação com o equipamento estava fechada e foi aberta de novo "
+  EXPECT_NE(lastError().find("(a conexão com o equipamento estava fechada e foi aberta de novo "
                              "nesta chamada)"),
             std::string::npos)
       << lastError();

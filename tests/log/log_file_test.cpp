@@ -101,6 +101,30 @@ TEST(LogFile, CreatedForTheOwnerOnly) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+// Log rotation renames the file (or removes it) and expects the writer to
+// start a new one at the path: the next event goes there, not on into the
+// renamed file.
+TEST(LogFile, ANewFileAfterRotation) {
+  TempDir dir;
+  const std::string path = dir.file("tivax.log");
+  const std::string rotated = dir.file("tivax.log.1");
+  setTraceTarget(path.c_str());
+  trace("test", "before");
+  ASSERT_EQ(rename(path.c_str(), rotated.c_str()), 0);
+  trace("test", "after rename");
+  ASSERT_EQ(unlink(path.c_str()), 0);
+  trace("test", "after removal");
+  const std::vector<std::string> old = linesOf(rotated);
+  ASSERT_EQ(old.size(), 1u);
+  EXPECT_NE(old[0].find("test: before"), std::string::npos);
+  const std::vector<std::string> fresh = linesOf(path);
+  ASSERT_EQ(fresh.size(), 1u);
+  EXPECT_NE(fresh[0].find("test: after removal"), std::string::npos);
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 // A log that cannot be opened is given up, and the process goes on.
 TEST(LogFile, UnopenableLogIsGivenUp) {
   TempDir dir;

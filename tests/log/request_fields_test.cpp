@@ -135,4 +135,49 @@ TEST(RequestForLog, CodesMaskedInAnyLineThatComesBack) {
   EXPECT_EQ(receivedLineForLog(exchange, "garbage" + kSecret + "garbage"), "garbage********garbage");
 }
 
+// Codes of 1 to 4 bytes: masked wherever they make a whole field of a line
+// that comes back (searching them inside text would mask half the answer);
+// from 4 bytes on, wherever they stand. A code with line breaks is masked
+// as it travels, without them.
+TEST(RequestForLog, ShortCodesMaskedInLinesThatComeBack) {
+  const struct {
+    std::string code;
+    std::string received;
+    std::string logged;
+  } cases[] = {
+      {"7", "13|000042|7", "13|000042|********"},
+      {"7", "000042|13000|7|0|17", "000042|13000|********|0|17"},
+      {"12", "000042|13000|12|12x|", "000042|13000|********|12x|"},
+      {"abc", "abc|000042|abc", "********|000042|********"},
+      {"abcd", "000042|13000|xabcdx", "000042|13000|x********x"},
+      {"ab\r\ncd", "000042|13000|abcd", "000042|13000|********"},
+      {"a\n", "13|000042|a", "13|000042|********"},
+  };
+  for (const auto& c : cases) {
+    EnvioBloquearSAT block;
+    block.numeroSessao = 42;
+    block.codigoDeAtivacao = c.code;
+    EXPECT_EQ(receivedLineForLog(block, c.received), c.logged) << c.received;
+  }
+}
+
+// The network configuration goes into the log with its Wi-Fi passphrase
+// and its proxy password masked, sent and echoed alike.
+TEST(RequestForLog, NetworkSecretsMasked) {
+  EnvioConfigurarInterfaceDeRede configure;
+  configure.numeroSessao = 42;
+  configure.codigoDeAtivacao = kSecret;
+  configure.setDadosConfiguracao(
+      "<config><tipoInter>WIFI</tipoInter><SSID>loja</SSID><seg>WPA-PERSONAL</seg>"
+      "<codigo>senha-do-wifi</codigo><proxy>1</proxy><proxy_user>caixa</proxy_user>"
+      "<proxy_senha>senha-do-proxy</proxy_senha></config>");
+  const std::string sent = requestLineForLog(configure);
+  EXPECT_EQ(sent.find("senha-do-"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("<codigo>********</codigo>"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("<proxy_senha>********</proxy_senha>"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("<proxy_user>caixa</proxy_user>"), std::string::npos) << sent;
+  const std::string echoed = receivedLineForLog(configure, configure.pullMessageToSend());
+  EXPECT_EQ(echoed.find("senha-do-"), std::string::npos) << echoed;
+}
+
 }  // namespace

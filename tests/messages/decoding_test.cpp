@@ -63,40 +63,58 @@ TEST(AnswerLine, WithoutALinkedRequestNothingIsDecoded) {
   EXPECT_EQ(commonOf(response), Common());
 }
 
-// Request of AtivarSAT: 0|000042|1|codigo|cnpj|35
-TEST(Echo, IsRecognisedFieldByField) {
+// Request of AtivarSAT: 0|000042|1|codigo|cnpj|35. The echo is known by
+// the whole request line; any other line numbered for another session (its
+// first field, here the function id 0 or 1) is passed over, whatever its
+// second field says, and the answer after it is decoded.
+TEST(Echo, LinesOfOtherSessionsBeforeTheAnswerArePassedOver) {
   EnvioAtivarSAT request;
   request.numeroSessao = 42;
   request.codigoDeAtivacao = "codigo";
   request.CNPJ = "cnpj";
-  // A line for another session (a stale echo) is passed over, so the
-  // answer is decoded on its own; as the echo of this session's request,
-  // every field must match.
+  for (const char* first :
+       {"0|000042|1|codigo|cnpj|35", "0|000042|1|codigo|cnpj|35\r", "0|42|01|codigo|cnpj|035",
+        "0|000043|1|codigo|cnpj|35", "0|99999999999|1|codigo|cnpj|35", "1|000042|1|codigo|cnpj|35",
+        "0|000042|1|codigX|cnpj|35", "000005|000042|Resposta||"}) {
+    const RetornoAtivarSAT r =
+        decode<RetornoAtivarSAT>(request, std::string(first) + "\n000042|04000|ok\n");
+    EXPECT_EQ(r.EEEEE, 4000) << first;
+    EXPECT_EQ(r.rawResponse, "000042|04000|ok") << first;
+    EXPECT_EQ(Log::renderReason(r.decodeFailure()), "") << first;
+  }
+}
+
+// With session 0 the echo's first field (the function id 0) carries the
+// session: a line that starts so is this exchange's, and as the echo every
+// field must match.
+TEST(Echo, IsRecognisedFieldByField) {
+  EnvioAtivarSAT request;
+  request.numeroSessao = 0;
+  request.codigoDeAtivacao = "codigo";
+  request.CNPJ = "cnpj";
   const struct {
     const char* echo;
     bool recognised;
     const char* why;  // what the failure says when it is not
   } cases[] = {
-      {"0|000042|1|codigo|cnpj|35", true, ""},
-      {"0|42|01|codigo|cnpj|035", true, ""},  // numbers compare as numbers
-      {"0|000042|1|codigo|cnpj|35\r", true, ""},
-      {"0|000043|1|codigo|cnpj|35", true, ""},
-      {"0|99999999999|1|codigo|cnpj|35", true, ""},
-      {"1|000042|1|codigo|cnpj|35", false, "a primeira de duas linhas é de outra função (1), e o pedido da 0"},
-      {"0|000042|1|codigX|cnpj|35", false, "o campo 4 da primeira de duas linhas difere do que o pedido enviou"},
-      {"0|000042|2|codigo|cnpj|35", false, "o campo 3 da primeira de duas linhas difere do que o pedido enviou"},
-      {"0|000042|1|codigo|cnpj|3a", false,
+      {"0|000000|1|codigo|cnpj|35", true, ""},
+      {"0|0|01|codigo|cnpj|035", true, ""},  // numbers compare as numbers
+      {"0|000000|1|codigo|cnpj|35\r", true, ""},
+      {"0|000043|1|codigo|cnpj|35", false, "a primeira de duas linhas é da sessão 000043, e o pedido da 0"},
+      {"0|000000|1|codigX|cnpj|35", false, "o campo 4 da primeira de duas linhas difere do que o pedido enviou"},
+      {"0|000000|2|codigo|cnpj|35", false, "o campo 3 da primeira de duas linhas difere do que o pedido enviou"},
+      {"0|000000|1|codigo|cnpj|3a", false,
        "o campo 6 da primeira de duas linhas não é um número, como no pedido"},
-      {"0|000042|1|codigo|cnpj|35|x", false,
+      {"0|000000|1|codigo|cnpj|35|x", false,
        "a primeira de duas linhas tem 7 campo(s), e o eco deste pedido teria 6"},
-      {"0|000042|1|codigo|cnpj", false,
+      {"0|000000|1|codigo|cnpj", false,
        "a primeira de duas linhas tem 5 campo(s), e o eco deste pedido teria 6"},
   };
   for (const auto& c : cases) {
     const RetornoAtivarSAT r =
-        decode<RetornoAtivarSAT>(request, std::string(c.echo) + "\n000042|04000|ok\n");
+        decode<RetornoAtivarSAT>(request, std::string(c.echo) + "\n000000|04000|ok\n");
     EXPECT_EQ(r.EEEEE, c.recognised ? 4000 : 0) << c.echo;
-    EXPECT_EQ(r.rawResponse, c.recognised ? "000042|04000|ok" : "") << c.echo;
+    EXPECT_EQ(r.rawResponse, c.recognised ? "000000|04000|ok" : "") << c.echo;
     const std::string why = Log::renderReason(r.decodeFailure());
     EXPECT_EQ(why, *c.why ? std::string("eco diferente do pedido: ") + c.why : "") << c.echo;
   }
@@ -147,12 +165,38 @@ TEST(Lines, BlankAndOtherSessionsLinesArePassedOver) {
     EXPECT_EQ(r.rawResponse, c.raw) << c.received;
   }
 
-  // A session query takes another session's line as its answer.
+  // A session query takes the consulted session's line as its answer, and
+  // passes over a third session's; the query for the last fiscal session,
+  // which names none, takes any.
   EnvioConsultarNumeroSessao query;
   query.numeroSessao = 4;
+  query.cNumeroDeSessao = 3;
   const auto stored = decode<RetornoConsultarNumeroSessao>(query, "\n000003|08000|late\n");
   EXPECT_FALSE(stored.answerPending());
   EXPECT_EQ(stored.mensagem, "000003|08000|late");
+  const auto third = decode<RetornoConsultarNumeroSessao>(query, "000005|08000|late\n");
+  EXPECT_TRUE(third.answerPending());
+  EXPECT_EQ(third.passedOverSession(), 5);
+  const auto staleThenAnswer =
+      decode<RetornoConsultarNumeroSessao>(query, "000005|08000|late\n000003|06000|venda\n");
+  EXPECT_EQ(staleThenAnswer.mensagem, "000003|06000|venda");
+  EnvioConsultarUltimaSessaoFiscal last;
+  last.numeroSessao = 4;
+  EXPECT_EQ(decode<RetornoConsultarUltimaSessaoFiscal>(last, "000005|08000|late\n").mensagem,
+            "000005|08000|late");
+}
+
+// A NUL byte (a serial break reads as one) is dropped, and the line after
+// it is kept: never a line cut at the NUL.
+TEST(Lines, NulBytesAreDroppedNotCutAt) {
+  EnvioEnviarDadosVenda request;
+  request.numeroSessao = 43;
+  const std::string answer = "000043|06000|0000|Emitido com sucesso|0||Qm" + std::string(1, '\0') +
+                             "FzZQ==|20231114221320|CFe351|1.00||QR\n";
+  const RetornoEnviarDadosVenda r = decode<RetornoEnviarDadosVenda>(request, answer);
+  EXPECT_EQ(r.rawResponse, "000043|06000|0000|Emitido com sucesso|0||QmFzZQ==|20231114221320|CFe351|1.00||QR");
+  EXPECT_EQ(r.arquivoCFeBase64, "QmFzZQ==");
+  EXPECT_EQ(r.assinaturaQRCODE, "QR");
 }
 
 // A multi-line XML goes out on one line (the channel drops its line feeds)
@@ -168,8 +212,10 @@ TEST(Echo, OfAMultiLineTextIsRecognised) {
   EXPECT_EQ(r.rawResponse, answer);
   EXPECT_EQ(r.arquivoCFeBase64, "Q0ZlAA==");
 
+  // Another request's line (its first field is not this session) is passed
+  // over: the answer, numbered for this session, still counts.
   const std::string otherSale = "2|000042|codigo|<CFe>\t<infCFe/></CFX>\n";
-  EXPECT_EQ(decode<RetornoEnviarDadosVenda>(request, otherSale + answer + "\n").rawResponse, "");
+  EXPECT_EQ(decode<RetornoEnviarDadosVenda>(request, otherSale + answer + "\n").rawResponse, answer);
   EXPECT_EQ(decode<RetornoEnviarDadosVenda>(request, echo).rawResponse, "");
 }
 
@@ -202,6 +248,7 @@ TEST(Layout, StatusDataJoinsTheRemainingFields) {
 TEST(Layout, SessionQueryMayCarryAnotherSessionsAnswer) {
   EnvioConsultarNumeroSessao request;
   request.numeroSessao = 123;
+  request.cNumeroDeSessao = 99;
   EXPECT_EQ(commonOf(decode<RetornoConsultarNumeroSessao>(request, "99|06000|texto\n")),
             (Common{99, 0, "000099|06000|texto", 0, "", "000099|06000|texto"}));
   EXPECT_EQ(commonOf(decode<RetornoConsultarNumeroSessao>(request, "000123|06001|msg|2|s\n")),

@@ -116,7 +116,7 @@ TEST_F(Cancellation, SetUpFunctionsEndAWaitForTheAnswer) {
     EXPECT_EQ(c.setUp(), 1) << c.name;
     EXPECT_EQ(call.finish(), "") << c.name;
     const std::string cancelled =
-        "chamada cancelada: " + std::string(c.name) + " pediu a ligação com o equipamento";
+        "chamada cancelada: " + std::string(c.name) + " foi chamada e precisa da conexão com o equipamento";
     EXPECT_EQ(call.reason().substr(0, cancelled.size()), cancelled);
     const auto took = call.returnedAt() - setUpAt;
     EXPECT_LT(took, kCancelBound) << c.name;
@@ -143,6 +143,54 @@ TEST_F(Cancellation, DeInitEndsAWaitForThePort) {
   EXPECT_EQ(call.reason().rfind("chamada cancelada: TivaxlibDeInit ", 0), 0u) << call.reason();
   EXPECT_LT(call.returnedAt() - setUpAt, kCancelBound);
   EXPECT_EQ(device().requestCount(), before);
+}
+
+// A set-up function that waits for another process's turn on the port is
+// itself ended by a later set-up function: TivaxlibDeInit on another thread
+// never queues behind it.
+TEST_F(Cancellation, ASetUpWaitingForThePortIsEndedByTheNextSetUp) {
+  const std::string port = device().portPath();
+  const TivaxTest::OtherProcessHoldingThePort other(port);
+  ASSERT_TRUE(other.holding());
+  std::atomic<int> configured{-1};
+  std::thread setUp([&] { configured = ConfigurarPortaSerial(port.c_str()); });
+  // The set-up opens the port (one second), then waits for the turn.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+  ASSERT_EQ(configured, -1) << "the set-up did not wait for the port";
+  const auto deInitAt = Clock::now();
+  EXPECT_EQ(TivaxlibDeInit(), 1);
+  setUp.join();
+  // The set-up ended with DeInit (the port stays recorded: 1).
+  EXPECT_LT(Clock::now() - deInitAt, kCancelBound + std::chrono::milliseconds(50));
+  EXPECT_EQ(configured, 1);
+}
+
+// A process forked without exec opens a port of its own before its first
+// exchange: parent and child each call 200 times at once, and every answer
+// is its caller's.
+TEST_F(Cancellation, ForkedProcessesEachGetTheirOwnAnswers) {
+  constexpr int kCalls = 200;
+  const auto callMany = [](int firstSession) {
+    int wrong = 0;
+    for (int i = 0; i < kCalls; ++i) {
+      const int session = firstSession + i;
+      char expected[16];
+      std::snprintf(expected, sizeof expected, "%06d|08000|", session);
+      if (take(ConsultarSAT(session)).rfind(expected, 0) != 0) ++wrong;
+    }
+    return wrong;
+  };
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(std::min(callMany(100000), 255));
+  const int parentWrong = callMany(200000);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  std::printf("[waits] fork without exec: %d of %d answers wrong in the parent, %d in the child\n",
+              parentWrong, kCalls, WEXITSTATUS(status));
+  EXPECT_EQ(parentWrong, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 using Deadlines = LinkedTest;
@@ -197,7 +245,8 @@ TEST(TimeoutValue, IsReadInSecondsWhateverTheLocale) {
       {".25", true, 250000000}, {"3.", true, 3000000000},
       {"0.0000000001", true, 1},  // above zero stays above zero
       {"99999999999999999999", true, 1000000000LL * 1000000000LL},
-      {"2,5", false, 0},       {"-1", false, 0},
+      {"2,5", true, 2500000000}, {"-1", false, 0},  // a decimal comma too
+      {"1,2.3", false, 0},
       {"1e3", false, 0},       {" 2", false, 0},
       {"1.2.3", false, 0},     {".", false, 0},
   };
@@ -215,7 +264,7 @@ TEST(TimeoutValue, IsReadInSecondsWhateverTheLocale) {
 TEST(Environment, SetsTheDeadline) {
   const char* value = std::getenv("TIVAX_TIMEOUT");
   if (value == nullptr) GTEST_SKIP() << "TIVAX_TIMEOUT not set";
-  if (std::strcmp(value, "1.5") != 0) {
+  if (std::strcmp(value, "1.5") != 0 && std::strcmp(value, "1,5") != 0) {
     // Malformed: reported once on standard error (CTest checks the text),
     // and there is no limit.
     EXPECT_EQ(Tivaxlib::Comm::answerTimeout().count(), 0);
@@ -227,6 +276,16 @@ TEST(Environment, SetsTheDeadline) {
   const auto took = Clock::now() - start;
   EXPECT_GE(took, std::chrono::milliseconds(1500));
   EXPECT_LE(took, std::chrono::milliseconds(1650) + kQuietPause);
+
+  // Set again after the first call: read again by the set-up functions.
+  const std::string before = value;
+  setenv("TIVAX_TIMEOUT", "0,25", 1);
+  EXPECT_EQ(TivaxlibInit(), 1);
+  EXPECT_EQ(Tivaxlib::Comm::answerTimeout(), std::chrono::milliseconds(250));
+  unsetenv("TIVAX_TIMEOUT");
+  EXPECT_EQ(ConfigurarPortaSerial(device().portPath().c_str()), 1);
+  EXPECT_EQ(Tivaxlib::Comm::answerTimeout().count(), 0);
+  setenv("TIVAX_TIMEOUT", before.c_str(), 1);
 }
 
 }  // namespace

@@ -74,6 +74,29 @@ Words readWords(const std::vector<std::string>& args) {
   return words;
 }
 
+// Seconds, with a decimal point or a decimal comma ("2.5", "2,5"), as the
+// library reads TIVAX_TIMEOUT; anything else is refused here rather than
+// ignored by the library with a warning.
+std::string secondsOption(const std::string& text) {
+  bool digit = false, separator = false;
+  std::string seconds;
+  for (const char c : text) {
+    if (c >= '0' && c <= '9') {
+      digit = true;
+    } else if ((c == '.' || c == ',') && !separator) {
+      separator = true;
+    } else {
+      digit = false;
+      break;
+    }
+    seconds += c == ',' ? '.' : c;
+  }
+  if (!digit || seconds.size() != text.size())
+    throw UsageError("--tempo-limite precisa de um número de segundos, como 2,5 ou 2.5: \"" + text +
+                     "\"");
+  return seconds;
+}
+
 }  // namespace
 
 CommandLine parseCommandLine(const std::vector<std::string>& args, std::istream& in) {
@@ -86,7 +109,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, std::istream&
   if (!line.subcommand) throw UsageError("falta o subcomando");
 
   if (words.global.has("sessao")) line.sessao = words.global.integer("sessao");
-  if (words.global.has("tempo-limite")) line.timeout = words.global.text("tempo-limite");
+  if (words.global.has("tempo-limite")) line.timeout = secondsOption(words.global.text("tempo-limite"));
   line.trace = words.global.has("trace");
   if (words.global.has("porta") && words.global.has("emulador"))
     throw UsageError("--porta e --emulador não podem ser usadas juntas");

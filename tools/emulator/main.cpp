@@ -3,8 +3,12 @@
 // pseudo-terminal until SIGINT or SIGTERM. Prints the terminal's path (one
 // line on stdout) once it is ready; with --verbose, each request and answer
 // on stderr.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -24,7 +28,8 @@ const char kUsage[] =
     "\n"
     "  --link CAMINHO   mantém em CAMINHO um link simbólico para o lado terminal;\n"
     "                   ele acompanha o emulador quando um desligamento o leva\n"
-    "                   a um terminal novo\n"
+    "                   a um terminal novo; um segundo emulador no mesmo\n"
+    "                   CAMINHO é recusado enquanto o primeiro estiver rodando\n"
     "  --codigo CODIGO  código de ativação (padrão 12345678)\n"
     "  --echo           ecoa cada linha de pedido antes da resposta\n"
     "  --crlf           termina cada resposta com CR LF\n"
@@ -111,6 +116,31 @@ int parse(int argc, char** argv, tivaxemu::Options& options) {
   return 0;
 }
 
+// The --link path belongs to one live emulator at a time: each takes an
+// exclusive lock on "<link>.lock" for its whole run (the system drops it
+// when the process ends, however it ends). A second emulator on the same
+// link would take the link over and delete it on exit, under the first
+// one's users: it is refused instead. Returns the lock's descriptor (kept
+// open for the run), or -1 with the reason printed.
+int claimLink(const std::string& link) {
+  const std::string lockPath = link + ".lock";
+  const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+  if (fd < 0) {
+    std::fprintf(stderr, "tivax-emulator: não foi possível criar %s: %s\n", lockPath.c_str(),
+                 std::strerror(errno));
+    return -1;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    std::fprintf(stderr,
+                 "tivax-emulator: o link %s já é de outro emulador em execução; encerre-o ou "
+                 "use outro --link\n",
+                 link.c_str());
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -128,6 +158,9 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  int linkLock = -1;
+  if (!options.linkPath.empty() && (linkLock = claimLink(options.linkPath)) < 0) return 1;
 
   tivaxemu::Emulator emulator(options);
   std::string error;
@@ -150,5 +183,9 @@ int main(int argc, char** argv) {
   }
   control.stop();
   emulator.stop();
+  if (linkLock >= 0) {
+    unlink((options.linkPath + ".lock").c_str());
+    close(linkLock);
+  }
   return 0;
 }
