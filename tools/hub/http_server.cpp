@@ -23,6 +23,12 @@ void send(httplib::Response& res, const HubReply& reply) {
   res.set_content(jsonText(reply.body), kJson);
 }
 
+void send(httplib::Response& res, const PanelReply& reply) {
+  res.status = reply.status;
+  for (const auto& header : reply.headers) res.set_header(header.first, header.second);
+  res.set_content(reply.body, reply.contentType);
+}
+
 void refuse(httplib::Response& res, int status, const std::string& erro) {
   HubReply reply;
   reply.status = status;
@@ -53,6 +59,7 @@ HttpServer::HttpServer(Hub& hub, HubConfig config)
     : hub_(hub),
       config_(std::move(config)),
       access_(config_.clientes, config_.token),
+      panel_(hub),
       server_(std::make_unique<httplib::Server>()) {
   const size_t threads = static_cast<size_t>(config_.conexoes);
   server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
@@ -81,6 +88,9 @@ void HttpServer::routes() {
       refuse(res, 403, "cliente não autorizado");
       return httplib::Server::HandlerResponse::Handled;
     }
+    // The page carries no data: it is served without the token, and asks
+    // for it.
+    if (req.method == "GET" && Panel::isPagePath(req.path)) return httplib::Server::HandlerResponse::Unhandled;
     if (!access_.tokenAccepted(req.get_header_value("Authorization"))) {
       logMessage("recusado: token ausente ou inválido de " + req.remote_addr);
       refuse(res, 403, "token ausente ou inválido");
@@ -106,6 +116,16 @@ void HttpServer::routes() {
 
   server_->Get(base + "/saude",
                [this](const httplib::Request&, httplib::Response& res) { send(res, hub_.health()); });
+  const auto page = [this](const httplib::Request& req, httplib::Response& res) {
+    send(res, Panel::page(req.path, config_.base));
+  };
+  server_->Get("/", page);
+  server_->Get("/painel", page);
+  server_->Get("/painel/[a-z.]+", page);
+  server_->Get(base + "/estado",
+               [this](const httplib::Request& req, httplib::Response& res) { send(res, panel_.estado(req.params)); });
+  server_->Get(base + "/arquivo",
+               [this](const httplib::Request& req, httplib::Response& res) { send(res, panel_.arquivo(req.params)); });
   server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
     res.set_content(hub_.metricsText(), "text/plain; version=0.0.4; charset=utf-8");
   });

@@ -12,6 +12,7 @@
 #include "access.h"
 #include "config.h"
 #include "functions.h"
+#include "panel.h"
 
 namespace httplib {
 class Server;
@@ -49,6 +50,7 @@ class HttpServer {
   Hub& hub_;
   HubConfig config_;
   AccessPolicy access_;
+  Panel panel_;
   std::unique_ptr<httplib::Server> server_;
   int listenSocket_ = -1;
 };

@@ -143,15 +143,34 @@ bool Hub::start(bool emulator, std::string* error) {
     logMessage(link_->unreachable() + " (" + where + "); nova tentativa a cada " +
                std::to_string(kUpkeepEvery.count() / 1000) + " s");
   lastRotation_ = nowMilliseconds();
-  const std::int64_t removed = journal_->rotate(config_.diarioDias, config_.diarioMegabytes << 20, lastRotation_);
+  const std::int64_t removed =
+      journal_->rotate(config_.diarioDias, config_.diarioMegabytes << 20, lastRotation_, config_.arquivoDias);
   if (removed > 0) logMessage("diário: " + std::to_string(removed) + " entradas antigas removidas");
   queue_ = std::make_unique<DeviceQueue>([this] { upkeep(); }, kUpkeepEvery);
   queue_->start();
+  activity_.saleAccepted(journal_->lastAcceptedSale());
+  poller_ = std::make_unique<StatusPoller>([this](std::string* why) { return askStatus(why); },
+                                           config_.consultaStatus);
+  poller_->start();
   return true;
 }
 
+// The hub's own status query: checkout 0's turn and session numbers, so
+// that it waits its turn and never repeats a recent session number.
+std::string Hub::askStatus(std::string* error) {
+  HubRequest request;
+  request.function = findFunction("consultarstatusoperacional");
+  request.caixa = 0;
+  const HubReply reply = call(request, RequestOrigin{"hub", 0});
+  const std::string line = reply.body.value("retorno", std::string());
+  if (line.empty()) *error = reply.body.value("erro", std::string());
+  return line;
+}
+
 void Hub::stopQueue() {
+  if (poller_) poller_->requestStop();
   if (queue_) queue_->stop();
+  if (poller_) poller_->join();
 }
 
 void Hub::stop() {
@@ -165,7 +184,8 @@ void Hub::upkeep() {
   const std::int64_t now = nowMilliseconds();
   if (now - lastRotation_ >= kRotationEveryMs) {
     lastRotation_ = now;
-    const std::int64_t removed = journal_->rotate(config_.diarioDias, config_.diarioMegabytes << 20, now);
+    const std::int64_t removed =
+        journal_->rotate(config_.diarioDias, config_.diarioMegabytes << 20, now, config_.arquivoDias);
     if (removed > 0) logMessage("diário: " + std::to_string(removed) + " entradas antigas removidas");
   }
 }
@@ -225,7 +245,7 @@ HubReply Hub::awaitPending(const std::shared_ptr<Pending>& pending, const HubReq
 
 std::optional<HubReply> Hub::queued(const HubRequest& request, const RequestOrigin& origin,
                                     Clock::time_point deadline, const std::function<void()>& work) {
-  const std::shared_ptr<DeviceQueue::Ticket> ticket = queue_->submit(request.caixa, work);
+  const std::shared_ptr<DeviceQueue::Ticket> ticket = queue_->submit(request.caixa, work, request.function->name);
   DeviceQueue::Wait wait = DeviceQueue::Wait::Stopping;
   if (ticket) wait = queue_->waitStarted(ticket, deadline);
   if (wait == DeviceQueue::Wait::Started) {
@@ -242,8 +262,12 @@ HubReply Hub::refuse(const HubRequest& request, const RequestOrigin& origin, con
                      const char* outcome) {
   JournalEntry entry = entryFor(*request.function, request, origin);
   entry.erro = erro;
-  if (!journal_->refuse(entry)) logMessage("diário: " + journal_->lastError());
+  if (!journal_->refuse(entry)) {
+    logMessage("diário: " + journal_->lastError());
+    activity_.journalFailure(nowMilliseconds());
+  }
   metrics_.countExchange(request.function->name, outcome);
+  activity_.record(request.function->name, Outcome::Unreachable, -1, nowMilliseconds());
   return errorReply(503, erro);
 }
 
@@ -264,12 +288,14 @@ void Hub::exchange(const HubFunction& function, const HubRequest& request, const
   } else if (!journal_->begin(out.entry)) {
     out.journalFailed = true;
     logMessage("diário: " + journal_->lastError());
+    activity_.journalFailure(nowMilliseconds());
     return;
   }
   out.ran = true;
   const auto started = Clock::now();
   out.line = takeResult(function.call(out.entry.sessao, codigo_.c_str(), request.values));
-  metrics_.observeLatency(std::chrono::duration<double>(Clock::now() - started).count());
+  const double latency = std::chrono::duration<double>(Clock::now() - started).count();
+  metrics_.observeLatency(latency);
   // The library's reason is the calling thread's until its next call: read
   // before judgeExchange reconnects.
   const std::string reason = out.line.empty() ? lastCallReason() : std::string();
@@ -281,10 +307,18 @@ void Hub::exchange(const HubFunction& function, const HubRequest& request, const
   if (!out.line.empty()) out.entry.resposta = out.line;
   const bool kept = recordAfter ? journal_->record(out.entry)
                                 : journal_->finish(out.entry.row, out.entry.estado, out.entry.resposta, out.entry.erro);
-  if (!kept)
+  if (!kept) {
     logMessage("diário: a resposta da sessão " + std::to_string(out.entry.sessao) +
                " não foi gravada: " + journal_->lastError());
+    activity_.journalFailure(nowMilliseconds());
+  }
   metrics_.countExchange(function.name, outcomeLabel(out.delivery));
+  const Outcome outcome = out.delivery == Delivery::Answered ? outcomeOfLine(out.line)
+                          : out.delivery == Delivery::Invalid ? Outcome::Invalid
+                                                              : Outcome::Unreachable;
+  activity_.record(function.name, outcome, latency, nowMilliseconds());
+  if (outcome == Outcome::Answered && std::string(function.name) == "EnviarDadosVenda")
+    activity_.saleAccepted(nowMilliseconds());
   afterAnswer(function, request, out.line);
 }
 
@@ -335,6 +369,8 @@ HubReply Hub::recover(const JournalEntry& original, const HubRequest& request, c
   if (std::atoi(answerField(out.line, 0).c_str()) == original.sessao) {
     journal_->finish(original.row, estado::kRespondida, out.line, "");
     metrics_.countExchange(original.funcao, "recuperada");
+    if (original.funcao == "EnviarDadosVenda" && outcomeOfLine(out.line) == Outcome::Answered)
+      activity_.saleAccepted(nowMilliseconds());
     return answerReply(200, original.funcao, out.line, original.sessao, "");
   }
   if (answerField(out.line, 1) == kSessaoInexistente) {
@@ -359,7 +395,21 @@ HubReply Hub::health() const {
 }
 
 std::string Hub::metricsText() const {
-  return metrics_.render(queue_ ? queue_->length() : 0, link_ && link_->up());
+  return metrics_.render(queue_ ? queue_->length() : 0, link_ && link_->up()) +
+         healthMetricsText(healthReading(),
+                           HubCounters{activity_.lastSale(), activity_.journalFailures(), activity_.refusedSales()},
+                           nowMilliseconds());
+}
+
+HealthReading Hub::healthReading() const { return poller_ ? poller_->reading() : HealthReading(); }
+
+std::vector<DeviceQueue::Entry> Hub::queueSnapshot() const {
+  return queue_ ? queue_->snapshot() : std::vector<DeviceQueue::Entry>();
+}
+
+std::vector<JournalEntry> Hub::recentEntries(std::size_t limit, int caixa) const {
+  if (!journal_) return {};
+  return caixa < 0 ? journal_->recent(limit) : journal_->recentOf(limit, caixa);
 }
 
 }  // namespace tivaxhub

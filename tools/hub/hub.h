@@ -14,7 +14,9 @@
 #include <string>
 #include <utility>
 
+#include "activity.h"
 #include "config.h"
+#include "device_health.h"
 #include "device_link.h"
 #include "device_queue.h"
 #include "fields.h"
@@ -63,6 +65,13 @@ class Hub {
   std::string metricsText() const;
 
   const HubConfig& config() const { return config_; }
+  // What the page shows: the last health reading, the hub's own counters,
+  // the queue and the journal's latest entries (caixa < 0: every checkout).
+  HealthReading healthReading() const;
+  const Activity& activity() const { return activity_; }
+  std::vector<DeviceQueue::Entry> queueSnapshot() const;
+  bool linkUp() const { return link_ && link_->up(); }
+  std::vector<JournalEntry> recentEntries(std::size_t limit, int caixa) const;
   Metrics& metrics() { return metrics_; }
   // The emulator when started with it (tests), else null.
   tivaxemu::Emulator* emulator() { return emulator_.get(); }
@@ -88,6 +97,7 @@ class Hub {
                   const char* outcome);
   void afterAnswer(const HubFunction& function, const HubRequest& request, const std::string& line);
   void upkeep();
+  std::string askStatus(std::string* error);
 
   HubConfig config_;
   std::string configPath_;
@@ -97,6 +107,8 @@ class Hub {
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<DeviceQueue> queue_;
   Metrics metrics_;
+  Activity activity_;
+  std::unique_ptr<StatusPoller> poller_;
   std::int64_t lastRotation_ = 0;
 
   std::mutex pendingMutex_;
