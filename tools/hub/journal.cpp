@@ -285,7 +285,7 @@ std::vector<JournalEntry> Journal::recentOf(std::size_t limit, int caixa) {
 std::int64_t Journal::lastAcceptedSale() {
   std::lock_guard<std::mutex> lock(mutex_);
   Statement s(db_,
-              "SELECT max(coalesce(respondida_em, instante)) FROM diario WHERE funcao = 'EnviarDadosVenda'"
+              "SELECT max(instante) FROM diario WHERE funcao = 'EnviarDadosVenda'"
               " AND estado = 'respondida' AND resposta LIKE '%|06000|%'");
   return s.step() == SQLITE_ROW ? s.integer(0) : 0;
 }
