@@ -2,6 +2,7 @@
 #include "hub.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <exception>
 
 #include "emulator.h"
@@ -123,6 +124,14 @@ bool Hub::start(bool emulator, std::string* error) {
   if (emulator) {
     tivaxemu::Options options;
     options.activationCode = codigo_;
+    // A fixed link to the emulated terminal, so that the device can be
+    // switched off and on (switchEmulator) and found again at the same path.
+    std::error_code noTemp;
+    std::string folder = (std::filesystem::temp_directory_path(noTemp) / "tivax-hub-emulador-XXXXXX").string();
+    if (::mkdtemp(folder.data())) {
+      emulatorDir_ = folder;
+      options.linkPath = folder + "/sat";
+    }
     emulator_ = std::make_unique<tivaxemu::Emulator>(options);
     std::string reason;
     if (!emulator_->start(&reason)) {
@@ -177,6 +186,27 @@ void Hub::stop() {
   stopQueue();
   if (link_ && link_->up()) link_->close();
   if (emulator_) emulator_->stop();
+  if (!emulatorDir_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(emulatorDir_, ignored);
+    emulatorDir_.clear();
+  }
+}
+
+bool Hub::switchEmulator(bool* on) {
+  if (!emulator_) return false;
+  std::lock_guard<std::mutex> lock(emulatorMutex_);
+  std::string reason;
+  if (emulatorOn_) {
+    emulator_->stop();
+    emulatorOn_ = false;
+  } else if (emulator_->start(&reason)) {
+    emulatorOn_ = true;
+  } else {
+    logMessage("não foi possível religar o emulador: " + reason);
+  }
+  *on = emulatorOn_;
+  return true;
 }
 
 void Hub::upkeep() {

@@ -73,6 +73,10 @@ class Hub {
   bool linkUp() const { return link_ && link_->up(); }
   std::vector<JournalEntry> recentEntries(std::size_t limit, int caixa) const;
   Metrics& metrics() { return metrics_; }
+  // With the emulator: switches the emulated device off, or on again, as
+  // if its cable were pulled (demonstrations, the page's tests); *on tells
+  // which. False without the emulator.
+  bool switchEmulator(bool* on);
   // The emulator when started with it (tests), else null.
   tivaxemu::Emulator* emulator() { return emulator_.get(); }
 
@@ -103,6 +107,9 @@ class Hub {
   std::string configPath_;
   std::string codigo_;  // used and changed on the worker only
   std::unique_ptr<tivaxemu::Emulator> emulator_;
+  std::string emulatorDir_;
+  std::mutex emulatorMutex_;
+  bool emulatorOn_ = true;
   std::unique_ptr<DeviceLink> link_;
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<DeviceQueue> queue_;

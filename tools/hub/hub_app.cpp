@@ -40,6 +40,7 @@ const char kUsage[] =
     "\n"
     "Ao escutar, escreve o endereço na saída padrão (uma linha). Termina com\n"
     "SIGTERM ou SIGINT depois de concluir a troca em curso com o equipamento.\n"
+    "Com --emulador, SIGUSR1 desliga e religa o equipamento emulado.\n"
     "Veja tivax-hub(8).\n";
 
 struct Options {
@@ -182,6 +183,7 @@ int serve(const Options& options, std::ostream& out) {
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGHUP);
+  sigaddset(&stopSignals, SIGUSR1);  // --emulador: the device off and on
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
@@ -210,7 +212,11 @@ int serve(const Options& options, std::ostream& out) {
   out << address << std::endl;
 
   int received = 0;
-  while (sigwait(&stopSignals, &received) != 0) {
+  while (true) {
+    if (sigwait(&stopSignals, &received) != 0) continue;
+    if (received != SIGUSR1) break;
+    bool on = false;
+    if (hub.switchEmulator(&on)) logMessage(on ? "emulador religado" : "emulador desligado (SIGUSR1 o religa)");
   }
   logMessage("a encerrar (sinal " + std::to_string(received) + "): a concluir a troca em curso");
   hub.stopQueue();

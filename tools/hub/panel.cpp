@@ -112,9 +112,14 @@ nlohmann::ordered_json alertsJson(Hub& hub, const HealthReading& reading, bool l
   auto add = [&](const char* nivel, const char* codigo, const std::string& texto) {
     alerts.push_back({{"nivel", nivel}, {"codigo", codigo}, {"texto", texto}});
   };
-  if (!linkUp)
-    add("critico", "inacessivel",
-        "Equipamento inacessível" + (reading.erro.empty() ? std::string() : ": " + reading.erro));
+  if (!linkUp) {
+    // The reason usually begins with "equipamento inacessível" already.
+    std::string texto = reading.erro.compare(0, std::strlen(kUnreachable), kUnreachable) == 0
+                            ? reading.erro
+                            : std::string(kUnreachable) + (reading.erro.empty() ? "" : ": " + reading.erro);
+    texto[0] = 'E';
+    add("critico", "inacessivel", texto);
+  }
   else if (reading.consultadoEm > 0 && !reading.respondeu)
     add("aviso", "sem_status", "O equipamento não respondeu à consulta de status: " + reading.erro);
   if (reading.statusEm > 0) {

@@ -18,6 +18,7 @@
   function texto(id, valor, classe) {
     const el = $(id);
     el.textContent = valor === undefined || valor === null || valor === '' ? '—' : String(valor);
+    el.title = el.textContent;  // the whole text where the width cuts it
     el.className = classe || (el.id === 'ultimo' ? 'chave' : '');
   }
 
@@ -97,7 +98,8 @@
 
   function mostrarEquipamento(e) {
     const eq = e.equipamento;
-    texto('conexao', eq.conectado ? 'conectado (' + eq.porta + ')' : 'inacessível' + (eq.motivo ? ': ' + eq.motivo : ''),
+    const motivo = (eq.motivo || '').replace(/^equipamento inacessível:? ?/, '');
+    texto('conexao', eq.conectado ? 'conectado (' + eq.porta + ')' : 'inacessível' + (motivo ? ': ' + motivo : ''),
       eq.conectado ? 'ok' : 'mal');
     const saude = e.saude;
     const s = saude.status;
@@ -116,7 +118,7 @@
       dias !== null && dias <= 30 ? 'mal' : '');
     const dif = s.relogio.diferenca_segundos;
     texto('relogio', deviceClock(s.relogio.equipamento) +
-      (dif === null ? '' : dif === 0 ? ' (igual ao do hub)' : ' (' + (dif > 0 ? '+' : '') + dif + ' s em relação ao hub)'),
+      (dif === null ? '' : Math.abs(dif) <= 1 ? ' (igual ao do hub)' : ' (' + (dif > 0 ? '+' : '') + dif + ' s em relação ao hub)'),
       dif !== null && Math.abs(dif) > 300 ? 'mal' : '');
   }
 
