@@ -209,7 +209,7 @@ TEST(HubConfigPanel, ReadsTheStatusIntervalAndTheRetention) {
   c = parseConfig("codigo_ativacao = 12345678\nconsulta_status = 5\narquivo_dias = 0\n");
   EXPECT_EQ(c.consultaStatus, 5);
   EXPECT_EQ(c.arquivoDias, 0);
-  for (const char* wrong : {"consulta_status = 0\n", "consulta_status = 1.5\n", "arquivo_dias = -1\n"})
+  for (const char* wrong : {"consulta_status = -1\n", "consulta_status = 1.5\n", "arquivo_dias = -1\n"})
     EXPECT_THROW(parseConfig(std::string("codigo_ativacao = 12345678\n") + wrong), ConfigError) << wrong;
 }
 

@@ -130,7 +130,7 @@ const std::map<std::string, Setter>& setters() {
        }},
       {"consulta_status",
        [](const std::string& v, HubConfig& c) {
-         c.consultaStatus = integerIn(v, 1, 86400, "consulta_status");
+         c.consultaStatus = integerIn(v, 0, 86400, "consulta_status");
        }},
       {"arquivo_dias",
        [](const std::string& v, HubConfig& c) { c.arquivoDias = integerIn(v, 0, 36500, "arquivo_dias"); }},

@@ -36,7 +36,7 @@ struct HubConfig {
   // or empty for none (an environment's TIVAX_LOG then stands).
   std::string log;
   // Seconds between the hub's own queries of the device's operational
-  // status, for the page and /metrics.
+  // status, for the page and /metrics (0: never).
   int consultaStatus = 60;
   // Days the journal keeps the device's answers to sales and cancellations
   // (the CF-e themselves), whatever diario_dias and diario_max_mb say:

@@ -158,9 +158,11 @@ bool Hub::start(bool emulator, std::string* error) {
   queue_ = std::make_unique<DeviceQueue>([this] { upkeep(); }, kUpkeepEvery);
   queue_->start();
   activity_.saleAccepted(journal_->lastAcceptedSale());
-  poller_ = std::make_unique<StatusPoller>([this](std::string* why) { return askStatus(why); },
-                                           config_.consultaStatus);
-  poller_->start();
+  if (config_.consultaStatus > 0) {
+    poller_ = std::make_unique<StatusPoller>([this](std::string* why) { return askStatus(why); },
+                                             config_.consultaStatus);
+    poller_->start();
+  }
   return true;
 }
 
@@ -285,7 +287,7 @@ std::optional<HubReply> Hub::queued(const HubRequest& request, const RequestOrig
   if (wait == DeviceQueue::Wait::Expired)
     return refuse(request, origin, "prazo de " + config_.prazoTexto + " s esgotado à espera do equipamento",
                   "prazo");
-  return refuse(request, origin, "o hub está a encerrar", "encerramento");
+  return refuse(request, origin, "o hub está encerrando", "encerramento");
 }
 
 HubReply Hub::refuse(const HubRequest& request, const RequestOrigin& origin, const std::string& erro,

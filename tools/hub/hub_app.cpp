@@ -206,7 +206,7 @@ int serve(const Options& options, std::ostream& out) {
                                ? config.escutarEndereco
                                : "[" + config.escutarEndereco + "]";
   const std::string address = host + ":" + std::to_string(port);
-  logMessage("a escutar em http://" + address + config.base);
+  logMessage("escutando em http://" + address + config.base);
   if (config.clientes.empty() && !loopbackOnly(config.escutarEndereco))
     logMessage("ATENÇÃO: sem clientes configurados só este computador é atendido");
   out << address << std::endl;
@@ -218,7 +218,7 @@ int serve(const Options& options, std::ostream& out) {
     bool on = false;
     if (hub.switchEmulator(&on)) logMessage(on ? "emulador religado" : "emulador desligado (SIGUSR1 o religa)");
   }
-  logMessage("a encerrar (sinal " + std::to_string(received) + "): a concluir a troca em curso");
+  logMessage("encerrando (sinal " + std::to_string(received) + "): concluindo a troca em curso");
   hub.stopQueue();
   server.stop();
   serving.join();

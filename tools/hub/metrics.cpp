@@ -48,7 +48,7 @@ std::string Metrics::render(std::size_t queueLength, bool linkUp) const {
   out << "# HELP tivax_hub_fila Requisições à espera do equipamento.\n"
          "# TYPE tivax_hub_fila gauge\n"
          "tivax_hub_fila " << queueLength << '\n'
-      << "# HELP tivax_hub_equipamento_conectado 1 quando a ligação com o equipamento está aberta.\n"
+      << "# HELP tivax_hub_equipamento_conectado 1 quando a conexão com o equipamento está aberta.\n"
          "# TYPE tivax_hub_equipamento_conectado gauge\n"
          "tivax_hub_equipamento_conectado " << (linkUp ? 1 : 0) << '\n';
   return out.str();
