@@ -343,6 +343,20 @@ TEST_F(HubPanel, AnEmptyPeriodGivesAnEmptyFolderAndAHeader) {
     EXPECT_EQ(get(*http, std::string("/hub/v1/arquivo") + wrong).status, 400) << wrong;
 }
 
+TEST_F(HubPanel, ABlockedDeviceShowsAtTheTopAndInMetrics) {
+  ASSERT_EQ(field(post(*http, "bloquearsat", {{"numero_caixa", "1"}}).body.value("retorno", ""), 1), "16000");
+  nlohmann::json e;
+  EXPECT_TRUE(waitFor([&] {
+    e = estado();
+    return !e["alertas"].empty() && e["alertas"][0]["codigo"] == "bloqueado";
+  })) << e.dump();
+  EXPECT_EQ(e["alertas"][0]["nivel"], "critico");
+  EXPECT_EQ(e["saude"]["status"]["estado"]["texto"], "bloqueado pelo contribuinte");
+  EXPECT_NE(http->Get("/metrics")->body.find("tivax_hub_bloqueado 1\n"), std::string::npos);
+  ASSERT_EQ(field(post(*http, "desbloquearsat", {{"numero_caixa", "1"}}).body.value("retorno", ""), 1), "17000");
+  EXPECT_TRUE(waitFor([&] { return estado()["alertas"].empty(); }));
+}
+
 // Last: the device goes away and comes back.
 TEST_F(HubPanel, AnUnreachableDeviceShowsAtTheTop) {
   live->stopDevice();

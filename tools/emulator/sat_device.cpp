@@ -327,7 +327,8 @@ Reply SatDevice::consultarStatusOperacional(const Request&) {
                  now,
                  "20240101",
                  "20290101",
-                 isBlocked ? "1" : "0"};
+                 // The operation state: 0 unblocked, 2 blocked by the taxpayer (BloquearSAT).
+                 isBlocked ? "2" : "0"};
   return result;
 }
 
