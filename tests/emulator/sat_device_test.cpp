@@ -139,7 +139,7 @@ TEST(SatDevice, BlockingShowsInTheStatusAndStopsSales) {
   EXPECT_EQ(fieldsOf(ask(d, "6|000001|12345678")).back(), "0");
   ask(d, "12|000002|12345678");
   EXPECT_TRUE(d.blocked());
-  EXPECT_EQ(fieldsOf(ask(d, "6|000003|12345678")).back(), "1");
+  EXPECT_EQ(fieldsOf(ask(d, "6|000003|12345678")).back(), "2") << "blocked by the taxpayer";
   EXPECT_EQ(fieldsOf(ask(d, "2|000004|12345678|" + std::string(kSale)))[1], "06006");
   ask(d, "13|000005|12345678");
   EXPECT_FALSE(d.blocked());

@@ -13,6 +13,7 @@
 #include <set>
 
 #include "device_health.h"
+#include "hub.h"
 #include "journal.h"
 
 namespace tivaxhub {
@@ -48,16 +49,6 @@ std::optional<std::string> isoDate(const std::string& text) {
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   if (day > monthDays[month - 1] + (month == 2 && leap ? 1 : 0)) return std::nullopt;
   return compact;
-}
-
-std::string fieldAt(const std::string& line, size_t index) {
-  size_t start = 0;
-  for (size_t i = 0; i < index; ++i) {
-    start = line.find('|', start);
-    if (start == std::string::npos) return "";
-    ++start;
-  }
-  return line.substr(start, line.find('|', start) - start);
 }
 
 bool writeWhole(const std::string& path, const std::string& bytes, std::string* error) {
@@ -115,18 +106,18 @@ bool decodeBase64(const std::string& text, std::string* bytes) {
 }
 
 bool parseFiscalAnswer(const std::string& line, FiscalAnswer* answer) {
-  const std::string code = fieldAt(line, 1);
+  const std::string code = answerField(line, 1);
   if (code != "06000" && code != "07000") return false;
   FiscalAnswer a;
   a.cancelamento = code == "07000";
-  a.base64 = fieldAt(line, 6);
-  a.dataHora = fieldAt(line, 7);
-  const std::string key = fieldAt(line, 8);
+  a.base64 = answerField(line, 6);
+  a.dataHora = answerField(line, 7);
+  const std::string key = answerField(line, 8);
   if (key.size() != 47 || key.compare(0, 3, "CFe") != 0 || !allDigits(key.substr(3), 44)) return false;
   if (!allDigits(a.dataHora, 14) || a.base64.empty()) return false;
   a.chave = key.substr(3);
-  a.total = fieldAt(line, 9);
-  a.destinatario = fieldAt(line, 10);
+  a.total = answerField(line, 9);
+  a.destinatario = answerField(line, 10);
   *answer = a;
   return true;
 }
