@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <future>
+#include <tuple>
 #include <vector>
 
 #include "activity.h"
 #include "cfe_archive.h"
 #include "config.h"
 #include "device_health.h"
+#include "device_queue.h"
 #include "hub_support.h"
 #include "journal.h"
 
@@ -241,6 +244,41 @@ TEST(JournalRetention, KeepsTheCfeLongerThanEverythingElse) {
   EXPECT_EQ(left, (std::vector<std::string>{"5|06000|0000|ok", "2|07000|0000|ok", "1|06000|0000|ok"}));
   EXPECT_EQ(journal->lastAcceptedSale() / day, (now - day) / day);
   EXPECT_EQ(journal->recentOf(10, 2).size(), 0u);
+}
+
+}  // namespace
+}  // namespace tivaxhub
+
+namespace tivaxhub {
+namespace {
+
+TEST(DeviceQueueSnapshot, ShowsTheExchangeUnderWayThenEachCheckoutsWaitInServingOrder) {
+  DeviceQueue queue(nullptr, std::chrono::hours(1));
+  queue.start();
+  std::promise<void> started, release;
+  std::shared_future<void> go = release.get_future().share();
+  auto running = queue.submit(5, [&] {
+    started.set_value();
+    go.wait();
+  }, "EnviarDadosVenda");
+  started.get_future().wait();
+  auto a = queue.submit(7, [] {}, "ConsultarSAT");
+  auto b = queue.submit(7, [] {}, "CancelarUltimaVenda");
+  auto c = queue.submit(2, [] {}, "ConsultarStatusOperacional");
+
+  const std::vector<DeviceQueue::Entry> seen = queue.snapshot();
+  ASSERT_EQ(seen.size(), 4u);
+  const std::vector<std::tuple<int, std::string, bool>> expected = {
+      {5, "EnviarDadosVenda", true}, {7, "ConsultarSAT", false}, {7, "CancelarUltimaVenda", false},
+      {2, "ConsultarStatusOperacional", false}};
+  for (size_t i = 0; i < seen.size(); ++i)
+    EXPECT_EQ(std::make_tuple(seen[i].caixa, seen[i].label, seen[i].running), expected[i]) << i;
+  EXPECT_LE(seen[1].since, seen[2].since);
+
+  release.set_value();
+  for (const auto& ticket : {running, a, b, c}) queue.waitDone(ticket);
+  EXPECT_TRUE(queue.snapshot().empty());
+  queue.stop();
 }
 
 }  // namespace

@@ -50,7 +50,8 @@ class DeviceQueue {
   std::size_t length() const;
 
   // What is queued and under way, for the page: the work on the wire
-  // first (running), then each checkout's waiting work in serving order.
+  // first (running), then the waiting work, checkout by checkout in the
+  // order their turns come.
   struct Entry {
     int caixa = 0;
     std::string label;
