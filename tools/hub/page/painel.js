@@ -273,6 +273,8 @@
 
   async function ciclo() {
     clearTimeout(timer);
+    // A tab nobody looks at asks nothing; it catches up when shown again.
+    if (document.hidden) return;
     const seguir = await buscar();
     if (seguir) timer = setTimeout(ciclo, intervalo);
   }
@@ -286,6 +288,9 @@
     ciclo();
   });
   $('caixa').addEventListener('change', ciclo);
+  document.addEventListener('visibilitychange', () => {
+    if (!document.hidden && $('token-form').hidden) ciclo();
+  });
   $('arquivo').addEventListener('click', baixarArquivo);
   ciclo();
 })();
