@@ -26,8 +26,9 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The load tests (label "load") run in check-all.
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -LE load
 
 # Sanitizer, fuzz, valgrind, soak and package (lintian) runs on top of the
 # ordinary suite; the tools they need are installed here alone.

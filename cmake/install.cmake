@@ -166,8 +166,20 @@ cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL tivax_install_programs
 # The example configuration is what the package's postinst copies to
 # /etc/tivax/hub.conf when there is none (with the hub's owner and mode 0600,
 # since it holds the activation code): not a conffile.
-install(FILES ${PROJECT_SOURCE_DIR}/tools/hub/tivax-hub.service
-        DESTINATION ${TIVAX_SYSTEMD_UNIT_DIR} COMPONENT hub)
+# The unit names the program and the configuration under the prefix given
+# when installing (cmake --install --prefix), which is known only then:
+# /usr/bin and /etc for the packages, /usr/local/bin and /usr/local/etc for
+# a make install under /usr/local.
+set(TIVAX_HUB_UNIT ${PROJECT_BINARY_DIR}/generated/tivax-hub.service)
+install(CODE "
+  set(tivax_hub_bindir \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+  set(tivax_hub_sysconfdir \"\${CMAKE_INSTALL_PREFIX}/etc\")
+  if(\"\${CMAKE_INSTALL_PREFIX}\" STREQUAL \"/usr\")
+    set(tivax_hub_sysconfdir /etc)
+  endif()
+  configure_file(\"${PROJECT_SOURCE_DIR}/tools/hub/tivax-hub.service\" \"${TIVAX_HUB_UNIT}\" @ONLY)
+  " COMPONENT hub)
+install(FILES ${TIVAX_HUB_UNIT} DESTINATION ${TIVAX_SYSTEMD_UNIT_DIR} COMPONENT hub)
 install(FILES ${PROJECT_SOURCE_DIR}/tools/hub/hub.conf.exemplo
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${TIVAX_PACKAGE_hub}/examples RENAME hub.conf
         COMPONENT hub)

@@ -15,6 +15,9 @@
 #   soak      SOAK_CALLS calls against the emulator with faults; descriptors
 #             and resident memory must stay flat (normal build). It mostly
 #             waits on the link, so it runs alongside the other stages.
+#   load      the hub's load tests (ctest label "load", left out of
+#             `make test`): concurrent checkouts, floods of idle, slow and
+#             kept connections (normal build)
 #   packages  the Debian packages built as `make deb` builds them
 #             (build-deb), checked for their contents and by lintian, which
 #             must find no error (installed here when missing, as root);
@@ -22,13 +25,13 @@
 #             its unit starts it, and purged
 #
 # Usage: tools/check-all.sh [normal build dir, default build]
-# Environment: STAGES (default "asan tsan fuzz valgrind soak packages"),
+# Environment: STAGES (default "asan tsan fuzz valgrind soak load packages"),
 #   FUZZ_SECONDS (120 per target), SOAK_CALLS (10000), JOBS (nproc).
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$root/build}")
-stages=${STAGES:-asan tsan fuzz valgrind soak packages}
+stages=${STAGES:-asan tsan fuzz valgrind soak load packages}
 fuzz_seconds=${FUZZ_SECONDS:-120}
 soak_calls=${SOAK_CALLS:-10000}
 jobs=${JOBS:-$(nproc)}
@@ -38,7 +41,7 @@ fuzz_targets=(answer_decoding request_encoding session_normalisation sale_xml ne
 # (the emulator serves on its own thread), the cancelled and bounded waits,
 # the two programs on one device, the façade, the channel, the sale check,
 # the emulator, the soak and the hub (HTTP threads, its queue).
-tsan_tests='^(test_e2e.*|test_waits|test_log|test_log_e2e|test_hammer|test_discovered_port|test_facade|test_comm|test_cfe|test_emulator|test_soak|test_hub_units|test_hub_http|test_hub_load|test_hub_panel_units|test_hub_panel)$'
+tsan_tests='^(test_e2e.*|test_waits|test_log|test_log_e2e|test_hammer|test_discovered_port|test_facade|test_comm|test_cfe|test_emulator|test_soak|test_hub_units|test_hub_http|test_hub_load|test_hub_flood|test_hub_panel_units|test_hub_panel)$'
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:check_initialization_order=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -83,6 +86,12 @@ stage_asan() {
   configure "$dir" -DTIVAX_SANITIZE=ON || return 1
   cmake --build "$dir" -j "$jobs" > "$dir/build.log" 2>&1 || { tail -40 "$dir/build.log"; return 1; }
   run_ctest "$dir"
+}
+
+stage_load() {
+  cmake --build "$build" -j "$jobs" > "$build/check-load-build.log" 2>&1 ||
+    { tail -40 "$build/check-load-build.log"; return 1; }
+  run_ctest "$build" -L load
 }
 
 stage_tsan() {
@@ -214,11 +223,12 @@ run_stage asan stage_asan
 run_stage tsan stage_tsan
 run_stage fuzz stage_fuzz
 run_stage valgrind stage_valgrind
+run_stage load stage_load
 run_stage packages stage_packages
 finish_soak
 
 banner summary
-for s in asan tsan fuzz valgrind soak packages; do
+for s in asan tsan fuzz valgrind soak load packages; do
   has_stage "$s" || continue
   printf '%-9s %-7s %5s s\n' "$s" "${status[$s]:-not run}" "${seconds[$s]:-}"
 done

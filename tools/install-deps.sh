@@ -17,7 +17,7 @@ set -euo pipefail
 # The demo registers a sale through tivax-hub too: its HTTP, JSON, journal
 # and archive (zip) libraries, and curl as the checkout.
 demo=(g++ cmake ninja-build make pkg-config libpugixml-dev libutfcpp-dev
-      libcpp-httplib-dev libsqlite3-dev nlohmann-json3-dev libzip-dev curl)
+      libmicrohttpd-dev libsqlite3-dev libssl-dev nlohmann-json3-dev libzip-dev curl)
 deb=("${demo[@]}" dpkg-dev file)
 test=("${demo[@]}" libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev file
       python3 python3-venv groff-base man-db prometheus)

@@ -37,6 +37,12 @@ for f in pkgconfig/tivax.pc cmake/tivax/tivaxConfig.cmake cmake/tivax/tivaxConfi
   [ -e "$LIBDIR/$f" ] || fail "$f not installed beside the library"
 done
 grep -q "#define TIVAX_VERSION \"$VERSION\"" "$PREFIX/include/tivax_version.h" || fail "tivax_version.h version"
+# The hub's unit runs the program installed under this prefix.
+unit=$(find "$PREFIX" -name tivax-hub.service)
+[ -n "$unit" ] || fail "tivax-hub.service not installed"
+grep -qx "ExecStart=$PREFIX/bin/tivax-hub --config $PREFIX/etc/tivax/hub.conf" "$unit" ||
+  fail "the unit's ExecStart is not under $PREFIX: $(grep ExecStart "$unit")"
+grep -qx "ReadWritePaths=$PREFIX/etc/tivax" "$unit" || fail "the unit's ReadWritePaths is not under $PREFIX"
 
 # Each component alone holds its own part.
 for component in runtime development tools; do

@@ -44,16 +44,25 @@ fi
 
 # The device: an emulator whose terminal the hub's user may open, as udev
 # opens the real one to dialout.
-tivax-emulator --link "$work/port" >"$work/emulator.out" 2>&1 &
+tivax-emulator --link "$work/port" --codigo codigo-da-loja-1 >"$work/emulator.out" 2>&1 &
 emulator_pid=$!
 for _ in $(seq 50); do [ -e "$work/port" ] && break; sleep 0.1; done
 [ -e "$work/port" ] || fail "the emulator did not start: $(cat "$work/emulator.out")"
 chgrp dialout "$(readlink -f "$work/port")" && chmod 0660 "$(readlink -f "$work/port")"
 chmod 0755 "$work"
 
-# The installed configuration, pointed at the emulator and at a free port.
-sed -i -e "s|^#porta = .*|porta = $work/port|" -e 's|^escutar = .*|escutar = 127.0.0.1:0|' "$conf"
+# The installed configuration holds the example's activation code, with
+# which the hub refuses to start; then it is given the device's code, the
+# emulator's port and a free address.
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
+[ "${exec_start%% *}" = /usr/bin/tivax-hub ] || fail "the unit runs ${exec_start%% *}"
+# shellcheck disable=SC2086
+if setpriv --reuid=tivax-hub --regid=tivax-hub --init-groups -- $exec_start >/dev/null 2>"$work/placeholder.log"; then
+  fail "the hub started with the example's activation code"
+fi
+grep -q "ainda é o do exemplo" "$work/placeholder.log" || fail "no word about the example's code: $(cat "$work/placeholder.log")"
+sed -i -e "s|^#porta = .*|porta = $work/port|" -e 's|^escutar = .*|escutar = 127.0.0.1:0|' \
+  -e 's|^codigo_ativacao = .*|codigo_ativacao = codigo-da-loja-1|' "$conf"
 mkfifo "$work/address"
 # shellcheck disable=SC2086
 setpriv --reuid=tivax-hub --regid=tivax-hub --init-groups -- $exec_start >"$work/address" 2>"$work/hub.log" &

@@ -37,7 +37,7 @@ TEST(HubLoad, ConcurrentCheckoutsShareTheDevice) {
       auto http = live.client();
       for (int i = 0; i < kRequestsEach; ++i) {
         const int caixa = (c + i) % kCheckouts;
-        httplib::Params form = {{"numero_caixa", std::to_string(caixa)}};
+        Form form = {{"numero_caixa", std::to_string(caixa)}};
         Sent sent{caixa, "ConsultarStatusOperacional", "10000"};
         std::string path = "consultarstatusoperacional";
         if (i % 5 == 0) {

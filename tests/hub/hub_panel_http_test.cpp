@@ -134,7 +134,7 @@ class HubPanel : public ::testing::Test {
     return a.body.value("retorno", "");
   }
   LiveHub* live = nullptr;
-  std::unique_ptr<httplib::Client> http;
+  std::unique_ptr<HttpClient> http;
 };
 
 TEST_F(HubPanel, TheStateShowsTheDevicesHealthAndTheLatestSales) {
@@ -194,19 +194,18 @@ TEST_F(HubPanel, ThePageCarriesNoDataAndIsServedWithoutTheToken) {
   auto client = live->client(port);
 
   for (const char* path : {"/", "/painel", "/painel/painel.js", "/painel/painel.css"}) {
-    const auto res = client->Get(path);
-    ASSERT_TRUE(res) << path;
-    EXPECT_EQ(res->status, 200) << path;
-    EXPECT_EQ(res->body.find(kSerial), std::string::npos) << path;
-    EXPECT_NE(res->get_header_value("Content-Security-Policy").find("default-src 'none'"), std::string::npos);
+    HttpReply res = client->get(path);
+    EXPECT_EQ(res.status, 200) << path;
+    EXPECT_EQ(res.body.find(kSerial), std::string::npos) << path;
+    EXPECT_NE(res.headers["content-security-policy"].find("default-src 'none'"), std::string::npos);
   }
-  const auto html = client->Get("/");
-  EXPECT_EQ(html->get_header_value("Content-Type"), "text/html; charset=utf-8");
-  EXPECT_NE(html->body.find("content=\"/hub/v1\""), std::string::npos);
-  EXPECT_EQ(client->Get("/painel/outro.js")->status, 404);
-  EXPECT_EQ(client->Get("/hub/v1/estado")->status, 403);
-  EXPECT_EQ(client->Get("/hub/v1/arquivo?de=2026-01-01&ate=2026-01-31")->status, 403);
-  EXPECT_EQ(client->Get("/hub/v1/estado", {{"Authorization", "Bearer s3gr3do"}})->status, 200);
+  HttpReply html = client->get("/");
+  EXPECT_EQ(html.headers["content-type"], "text/html; charset=utf-8");
+  EXPECT_NE(html.body.find("content=\"/hub/v1\""), std::string::npos);
+  EXPECT_EQ(client->get("/painel/outro.js").status, 404);
+  EXPECT_EQ(client->get("/hub/v1/estado").status, 403);
+  EXPECT_EQ(client->get("/hub/v1/arquivo?de=2026-01-01&ate=2026-01-31").status, 403);
+  EXPECT_EQ(client->request("GET", "/hub/v1/estado", {{"Authorization", "Bearer s3gr3do"}}).status, 200);
 
   tivaxhub::HubConfig elsewhere = live->config();
   elsewhere.clientes = {"10.0.0.0/8"};
@@ -214,7 +213,7 @@ TEST_F(HubPanel, ThePageCarriesNoDataAndIsServedWithoutTheToken) {
   auto far = live->serve(elsewhere, &farPort);
   std::thread farServing([&] { far->run(); });
   far->waitServing();
-  EXPECT_EQ(live->client(farPort)->Get("/")->status, 403) << "the allow-list applies to the page too";
+  EXPECT_EQ(live->client(farPort)->get("/").status, 403) << "the allow-list applies to the page too";
 
   server->stop();
   far->stop();
@@ -224,14 +223,14 @@ TEST_F(HubPanel, ThePageCarriesNoDataAndIsServedWithoutTheToken) {
 
 TEST_F(HubPanel, MetricsCarryTheHealthAndPassPromtool) {
   ASSERT_TRUE(waitFor([&] { return estado()["saude"]["status"].is_object(); }));
-  const auto res = http->Get("/metrics");
-  ASSERT_TRUE(res);
+  const HttpReply res = http->get("/metrics");
+  ASSERT_EQ(res.status, 200);
   for (const char* gauge : {"tivax_hub_bateria_nivel 2", "tivax_hub_memoria_uso_razao ", "tivax_hub_certificado_dias_restantes ",
                             "tivax_hub_relogio_diferenca_segundos ", "tivax_hub_bloqueado 0", "tivax_hub_diario_falhas_total 0"})
-    EXPECT_NE(res->body.find(gauge), std::string::npos) << gauge;
+    EXPECT_NE(res.body.find(gauge), std::string::npos) << gauge;
   if (std::system("command -v promtool >/dev/null 2>&1") != 0) GTEST_SKIP() << "promtool não instalado";
   TempDir dir;
-  writeFile(dir.file("metrics.txt"), res->body);
+  writeFile(dir.file("metrics.txt"), res.body);
   const int status = std::system(("promtool check metrics < " + dir.file("metrics.txt") + " > " + dir.file("out.txt") + " 2>&1").c_str());
   EXPECT_EQ(status, 0) << readFile(dir.file("out.txt"));
 }
@@ -304,11 +303,10 @@ TEST_F(HubPanel, TheArchiveOfADayIsTheDevicesOwnDocuments) {
   EXPECT_EQ(csvSaleCents, xmlSaleCents);
 
   // The same, zipped, from the page's route.
-  const auto zipped = http->Get(("/hub/v1/arquivo?de=" + de + "&ate=" + ate).c_str());
-  ASSERT_TRUE(zipped);
-  ASSERT_EQ(zipped->status, 200) << zipped->body;
-  EXPECT_EQ(zipped->get_header_value("Content-Type"), "application/zip");
-  const std::map<std::string, std::string> members = unzip(zipped->body);
+  HttpReply zipped = http->get("/hub/v1/arquivo?de=" + de + "&ate=" + ate);
+  ASSERT_EQ(zipped.status, 200) << zipped.body;
+  EXPECT_EQ(zipped.headers["content-type"], "application/zip");
+  const std::map<std::string, std::string> members = unzip(zipped.body);
   EXPECT_EQ(members.size(), files.size());
   for (const std::string& name : files) EXPECT_EQ(members.at(name), readFile(out.file("cfe/" + name))) << name;
 
@@ -336,9 +334,9 @@ TEST_F(HubPanel, AnEmptyPeriodGivesAnEmptyFolderAndAHeader) {
   EXPECT_EQ(listFolder(out.file("vazio")), std::vector<std::string>{"resumo.csv"});
   EXPECT_EQ(readFile(out.file("vazio/resumo.csv")), "chave;tipo;data_hora;caixa;total;cpf_cnpj_destinatario;cancelada_por\r\n");
 
-  const auto zipped = http->Get("/hub/v1/arquivo?de=2001-01-01&ate=2001-01-31");
-  ASSERT_TRUE(zipped);
-  EXPECT_EQ(unzip(zipped->body).size(), 1u);
+  const HttpReply zipped = http->get("/hub/v1/arquivo?de=2001-01-01&ate=2001-01-31");
+  ASSERT_EQ(zipped.status, 200);
+  EXPECT_EQ(unzip(zipped.body).size(), 1u);
   for (const char* wrong : {"?de=2001-01-01", "?de=2001-02-30&ate=2001-03-01", "?de=2001-03-01&ate=2001-02-01"})
     EXPECT_EQ(get(*http, std::string("/hub/v1/arquivo") + wrong).status, 400) << wrong;
 }
@@ -352,7 +350,7 @@ TEST_F(HubPanel, ABlockedDeviceShowsAtTheTopAndInMetrics) {
   })) << e.dump();
   EXPECT_EQ(e["alertas"][0]["nivel"], "critico");
   EXPECT_EQ(e["saude"]["status"]["estado"]["texto"], "bloqueado pelo contribuinte");
-  EXPECT_NE(http->Get("/metrics")->body.find("tivax_hub_bloqueado 1\n"), std::string::npos);
+  EXPECT_NE(http->get("/metrics").body.find("tivax_hub_bloqueado 1\n"), std::string::npos);
   ASSERT_EQ(field(post(*http, "desbloquearsat", {{"numero_caixa", "1"}}).body.value("retorno", ""), 1), "17000");
   EXPECT_TRUE(waitFor([&] { return estado()["alertas"].empty(); }));
 }

@@ -101,8 +101,7 @@ class HubProcess : public ::testing::Test {
     EXPECT_FALSE(address.empty()) << readFile(dir.file("hub.err"));
     const size_t colon = address.rfind(':');
     port = std::stoi(address.substr(colon + 1));
-    http = std::make_unique<httplib::Client>("127.0.0.1", port);
-    http->set_read_timeout(60, 0);
+    http = std::make_unique<HttpClient>(port);
     return hub;
   }
   // Waits (bounded) until the journal shows the request sent to the device.
@@ -117,22 +116,21 @@ class HubProcess : public ::testing::Test {
     ADD_FAILURE() << "the request never showed in the journal";
     return {};
   }
-  std::future<Answer> postLater(const std::string& funcao, httplib::Params form) {
+  std::future<Answer> postLater(const std::string& funcao, Form form) {
     return std::async(std::launch::async, [port = port, funcao, form] {
-      httplib::Client own("127.0.0.1", port);
-      own.set_read_timeout(60, 0);
+      HttpClient own(port);
       return post(own, funcao, form);
     });
   }
 
   TempDir dir;
   std::unique_ptr<Child> emulator;
-  std::unique_ptr<httplib::Client> http;
+  std::unique_ptr<HttpClient> http;
   int port = 0;
 };
 
 TEST_F(HubProcess, KilledBetweenSendAndAnswerTheSaleIsRecoveredNotSentTwice) {
-  const httplib::Params sale = {{"numero_caixa", "2"}, {"id_requisicao", "venda-77"}, {"dados_venda", exampleSale()}};
+  const Form sale = {{"numero_caixa", "2"}, {"id_requisicao", "venda-77"}, {"dados_venda", exampleSale()}};
   auto hub = startHub();
   auto lost = postLater("enviardadosvenda", sale);
   const tivaxhub::JournalEntry sent = waitSent(2, "venda-77");
@@ -220,6 +218,22 @@ TEST_F(HubProcess, RefusesAConfigurationOthersMayRead) {
   Child hub({TIVAX_HUB_PROGRAM, "--config", dir.file("aberta.conf")}, dir.file("aberta.err"));
   EXPECT_EQ(hub.wait(), 2);
   EXPECT_NE(readFile(dir.file("aberta.err")).find("chmod 600"), std::string::npos);
+}
+
+// The example's activation code is a placeholder: a real device counts a
+// wrong code toward its lock-out, so the hub does not start with it.
+TEST_F(HubProcess, RefusesTheExamplesActivationCode) {
+  writeFile(dir.file("exemplo.conf"), "porta = " + dir.file("sat") + "\ncodigo_ativacao = 12345678\nescutar = 127.0.0.1:0\ndiario = " +
+                                           dir.file("exemplo.db") + "\n");
+  Child hub({TIVAX_HUB_PROGRAM, "--config", dir.file("exemplo.conf")}, dir.file("exemplo.err"));
+  EXPECT_EQ(hub.wait(), 2);
+  const std::string said = readFile(dir.file("exemplo.err"));
+  EXPECT_NE(said.find("ainda é o do exemplo"), std::string::npos) << said;
+  EXPECT_NE(said.find("código de ativação do seu equipamento"), std::string::npos) << said;
+  // With its own emulated device it runs, as the demonstration does.
+  Child emulated({TIVAX_HUB_PROGRAM, "--emulador", "--config", dir.file("exemplo.conf")}, dir.file("exemplo.err"));
+  EXPECT_FALSE(emulated.firstLine().empty()) << readFile(dir.file("exemplo.err"));
+  EXPECT_EQ(emulated.stop(SIGTERM), 0);
 }
 
 }  // namespace

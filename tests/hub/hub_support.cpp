@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -51,25 +52,24 @@ tivaxhub::HubConfig testConfig(const TempDir& dir) {
 
 namespace {
 
-Answer answerOf(const httplib::Result& result) {
+Answer answerOf(const HttpReply& reply) {
   Answer answer;
-  if (!result) {
-    answer.body = {{"erro_http", httplib::to_string(result.error())}};
+  if (reply.status == 0) {
+    answer.body = {{"erro_http", "sem resposta"}};
     return answer;
   }
-  answer.status = result->status;
-  answer.body = nlohmann::json::parse(result->body, nullptr, false);
+  answer.status = reply.status;
+  answer.body = nlohmann::json::parse(reply.body, nullptr, false);
   return answer;
 }
 
 }  // namespace
 
-Answer post(httplib::Client& client, const std::string& funcao, const httplib::Params& form,
-            const httplib::Headers& headers) {
-  return answerOf(client.Post(("/hub/v1/" + funcao).c_str(), headers, form));
+Answer post(HttpClient& client, const std::string& funcao, const Form& form, const Headers& headers) {
+  return answerOf(client.postForm("/hub/v1/" + funcao, form, headers));
 }
 
-Answer get(httplib::Client& client, const std::string& path) { return answerOf(client.Get(path.c_str())); }
+Answer get(HttpClient& client, const std::string& path) { return answerOf(client.get(path)); }
 
 LiveHub::LiveHub(tivaxhub::HubConfig config) : config_(std::move(config)) {
   if (config_.diario.empty() || config_.diario == tivaxhub::HubConfig().diario)
@@ -100,10 +100,8 @@ std::unique_ptr<tivaxhub::HttpServer> LiveHub::serve(const tivaxhub::HubConfig& 
   return server;
 }
 
-std::unique_ptr<httplib::Client> LiveHub::client(int port) const {
-  auto client = std::make_unique<httplib::Client>("127.0.0.1", port ? port : port_);
-  client->set_read_timeout(120, 0);
-  return client;
+std::unique_ptr<HttpClient> LiveHub::client(int port) const {
+  return std::make_unique<HttpClient>(port ? port : port_);
 }
 
 void LiveHub::stopDevice() {

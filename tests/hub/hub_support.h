@@ -3,14 +3,16 @@
 // them, and a hub served in-process over HTTP against an emulated device.
 #pragma once
 
-#include <httplib.h>
-
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "config.h"
+#include "http_client.h"
 #include "emulator.h"
 #include "http_server.h"
 #include "hub.h"
@@ -42,9 +44,8 @@ struct Answer {
 };
 
 // POST {base}/{funcao} with the given form fields.
-Answer post(httplib::Client& client, const std::string& funcao, const httplib::Params& form,
-            const httplib::Headers& headers = {});
-Answer get(httplib::Client& client, const std::string& path);
+Answer post(HttpClient& client, const std::string& funcao, const Form& form, const Headers& headers = {});
+Answer get(HttpClient& client, const std::string& path);
 
 // One hub for a whole test program, as the library holds one device per
 // process: its emulator answers on a link path in the hub's directory, so
@@ -59,7 +60,8 @@ class LiveHub {
   const tivaxhub::HubConfig& config() const { return config_; }
   // Another HTTP front over the same hub, with other HTTP settings.
   std::unique_ptr<tivaxhub::HttpServer> serve(const tivaxhub::HubConfig& config, int* port);
-  std::unique_ptr<httplib::Client> client(int port = 0) const;
+  std::unique_ptr<HttpClient> client(int port = 0) const;
+  int port() const { return port_; }
 
   void stopDevice();
   void startDevice();

@@ -3,6 +3,9 @@
 // session numbers, the journal and the device queue.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <future>
 #include <set>
@@ -12,6 +15,7 @@
 #include "config.h"
 #include "device_queue.h"
 #include "fields.h"
+#include "hub.h"
 #include "hub_support.h"
 #include "journal.h"
 
@@ -19,6 +23,16 @@ namespace tivaxhub {
 namespace {
 
 using tivaxhubtest::TempDir;
+
+void writeFileEmpty(const std::string& path) { tivaxhubtest::writeFile(path, ""); }
+
+JournalEntry saleEntry(int caixa, const std::string& id) {
+  JournalEntry entry;
+  entry.caixa = caixa;
+  entry.funcao = "EnviarDadosVenda";
+  entry.idRequisicao = id;
+  return entry;
+}
 
 TEST(HubConfig, ReadsEveryKey) {
   const HubConfig c = parseConfig(
@@ -35,6 +49,7 @@ TEST(HubConfig, ReadsEveryKey) {
       "diario_dias = 30\n"
       "diario_max_mb = 64\n"
       "conexoes = 8\n"
+      "conexoes_por_cliente = 3\n"
       "log = /var/log/tivax-hub/trocas.log\n");
   EXPECT_EQ(c.porta, "/dev/ttyACM3");
   EXPECT_EQ(c.log, "/var/log/tivax-hub/trocas.log");
@@ -48,6 +63,7 @@ TEST(HubConfig, ReadsEveryKey) {
   EXPECT_EQ(c.base, "/sat");
   EXPECT_EQ(c.diarioMegabytes, 64);
   EXPECT_EQ(c.conexoes, 8);
+  EXPECT_EQ(c.conexoesPorCliente, 3);
 
   const HubConfig defaults = parseConfig("codigo_ativacao = 12345678\n");
   EXPECT_EQ(defaults.escutarEndereco, "127.0.0.1");
@@ -254,6 +270,71 @@ TEST(HubJournal, RecordsRequestsAndKeepsSessionsAcrossReopeningAndRotation) {
   ASSERT_TRUE(journal->record(query));
   EXPECT_EQ(query.sessao, nextSession(4, next.sessao));
   EXPECT_EQ(journal->lastSession(4), query.sessao);
+}
+
+// A request journalled without an answer keeps its session number: the
+// checkout goes round its 999 numbers past it, so that the device's answer
+// under that number stays this request's.
+TEST(HubJournal, ANumberWhoseRequestAwaitsItsAnswerIsNeverDrawnAgain) {
+  TempDir dir;
+  std::string error;
+  auto journal = Journal::open(dir.file("diario.db"), &error);
+  ASSERT_TRUE(journal) << error;
+  JournalEntry unsent = saleEntry(7, "sem-resposta");
+  ASSERT_TRUE(journal->begin(unsent));
+  for (int i = 0; i < 2 * 999; ++i) ASSERT_NE(journal->drawSession(7), unsent.sessao) << "draw " << i;
+  // Once answered, the number comes round again.
+  ASSERT_TRUE(journal->finish(unsent.row, estado::kRespondida, std::string("resposta"), ""));
+  std::set<int> drawn;
+  for (int i = 0; i < 999; ++i) drawn.insert(journal->drawSession(7));
+  EXPECT_EQ(drawn.count(unsent.sessao), 1u);
+}
+
+// A journal that lost its contents is told from a new installation by the
+// marker written when it was created.
+TEST(HubJournal, AnEmptiedOrMissingJournalIsRefusedUntilItsMarkerGoes) {
+  TempDir dir;
+  std::string error;
+  const std::string path = dir.file("diario.db");
+  {
+    auto journal = Journal::open(path, &error);
+    ASSERT_TRUE(journal) << error;
+    JournalEntry sale = saleEntry(1, "venda-1");
+    ASSERT_TRUE(journal->begin(sale));
+  }
+  ASSERT_TRUE(Journal::open(path, &error)) << "a journal with its contents opens again: " << error;
+  for (const bool removed : {false, true}) {
+    if (removed)
+      std::remove(path.c_str());
+    else
+      writeFileEmpty(path);
+    error.clear();
+    EXPECT_FALSE(Journal::open(path, &error)) << (removed ? "removed" : "emptied");
+    EXPECT_NE(error.find("apague " + markerPath(path)), std::string::npos) << error;
+  }
+  std::remove(markerPath(path).c_str());
+  auto fresh = Journal::open(path, &error);
+  ASSERT_TRUE(fresh) << error;
+  EXPECT_FALSE(fresh->find(1, "venda-1"));
+}
+
+// Root starting the hub by hand over the service's journal would leave it
+// files the service cannot write: refused, naming the user to run as.
+TEST(HubJournal, RootIsToldToRunAsTheJournalsOwner) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  TempDir dir;
+  const std::string path = dir.file("diario.db");
+  EXPECT_EQ(ownerProblem(path), "") << "root's own folder";
+  ASSERT_EQ(chown(dir.path().c_str(), 65534, 65534), 0);
+  EXPECT_NE(ownerProblem(path).find("pertence ao usuário"), std::string::npos) << ownerProblem(path);
+  writeFileEmpty(path);
+  ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+  HubConfig config = tivaxhubtest::testConfig(dir);
+  Hub hub(config, "");
+  std::string error;
+  EXPECT_FALSE(hub.start(false, &error));
+  EXPECT_NE(error.find(path + " pertence ao usuário"), std::string::npos) << error;
+  EXPECT_NE(error.find("execute o hub como"), std::string::npos) << error;
 }
 
 TEST(HubJournal, RotationBySizeRemovesTheOldest) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <pugixml.hpp>
+#include <sstream>
 
 namespace tivaxemu {
 
@@ -54,6 +55,13 @@ bool summariseSale(const std::string& xml, SaleSummary& summary) {
   const pugi::xml_node buyer = sale.child("dest");
   summary.buyerId = digitsOf(buyer.child("CPF") ? buyer.child_value("CPF")
                                                 : buyer.child_value("CNPJ"));
+  std::ostringstream checkout, content;
+  sale.child("ide").child("numeroCaixa").print(checkout, "", pugi::format_raw);
+  for (pugi::xml_node item = sale.child("det"); item; item = item.next_sibling("det"))
+    item.print(content, "", pugi::format_raw);
+  sale.child("pgto").print(content, "", pugi::format_raw);
+  summary.checkoutXml = checkout.str();
+  summary.contentXml = content.str();
   double cents = 0;
   for (pugi::xml_node item = sale.child("det"); item; item = item.next_sibling("det")) {
     const pugi::xml_node product = item.child("prod");

@@ -14,6 +14,10 @@ struct SaleSummary {
   std::string buyerId;      // the buyer's CPF or CNPJ, digits only
   std::int64_t totalCents = 0;
   std::size_t items = 0;
+  // What the signed document carries over from the sale: its numeroCaixa
+  // and its det and pgto elements, as XML.
+  std::string checkoutXml;
+  std::string contentXml;
 };
 
 // False when the text is not an XML document with a root element.

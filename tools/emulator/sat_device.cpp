@@ -100,10 +100,12 @@ std::string pseudoSignature(const std::string& text) {
   return base64Encode(bytes);
 }
 
+// The signed document: the device's own fields, and from the sale its
+// checkout, items and payments (`sale`; none for a cancellation).
 std::string cfeDocument(const std::string& key, const std::string& when,
                         const std::string& cnpj, const std::string& buyer,
                         const std::string& total, const char* root,
-                        const std::string& cancelledKey) {
+                        const std::string& cancelledKey, const SaleSummary* sale = nullptr) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><";
   xml += root;
   xml += "><infCFe Id=\"CFe" + key + "\" versao=\"0.07\"";
@@ -111,11 +113,11 @@ std::string cfeDocument(const std::string& key, const std::string& when,
   xml += "><ide><cUF>35</cUF><mod>59</mod><nserieSAT>";
   xml += kSerialNumber;
   xml += "</nserieSAT><nCFe>" + key.substr(31, 6) + "</nCFe><dEmi>" + when.substr(0, 8) +
-         "</dEmi><hEmi>" + when.substr(8) + "</hEmi></ide><emit><CNPJ>" + cnpj +
-         "</CNPJ></emit><dest>";
+         "</dEmi><hEmi>" + when.substr(8) + "</hEmi>" + (sale ? sale->checkoutXml : "") +
+         "</ide><emit><CNPJ>" + cnpj + "</CNPJ></emit><dest>";
   if (buyer.size() == 11) xml += "<CPF>" + buyer + "</CPF>";
   if (buyer.size() == 14) xml += "<CNPJ>" + buyer + "</CNPJ>";
-  xml += "</dest><total><vCFe>" + total + "</vCFe></total></infCFe></";
+  xml += "</dest>" + (sale ? sale->contentXml : "") + "<total><vCFe>" + total + "</vCFe></total></infCFe></";
   xml += root;
   xml += ">";
   return xml;
@@ -255,7 +257,7 @@ Reply SatDevice::enviarDadosVenda(const Request& r) {
 
   Reply result = reply(0, "Emitido com sucesso + conteúdo notas.");
   result.tail = {base64Encode(cfeDocument(key, when, sale.emitterCnpj, sale.buyerId, total,
-                                          "CFe", "")),
+                                          "CFe", "", &sale)),
                  when,
                  "CFe" + key,
                  total,
@@ -295,7 +297,7 @@ Reply SatDevice::testeFimAFim(const Request& r) {
   const std::string key = newKey(sale.emitterCnpj, number);
   Reply result = reply(0, "Emitido com sucesso");
   result.tail = {base64Encode(cfeDocument(key, when, sale.emitterCnpj, sale.buyerId,
-                                          formatCents(sale.totalCents), "CFe", "")),
+                                          formatCents(sale.totalCents), "CFe", "", &sale)),
                  when, zeroFilled(number % 1000000, 6), "CFe" + key};
   return result;
 }

@@ -135,7 +135,11 @@ const std::map<std::string, Setter>& setters() {
       {"arquivo_dias",
        [](const std::string& v, HubConfig& c) { c.arquivoDias = integerIn(v, 0, 36500, "arquivo_dias"); }},
       {"conexoes",
-       [](const std::string& v, HubConfig& c) { c.conexoes = integerIn(v, 1, 1024, "conexoes"); }},
+       [](const std::string& v, HubConfig& c) { c.conexoes = integerIn(v, 1, 16384, "conexoes"); }},
+      {"conexoes_por_cliente",
+       [](const std::string& v, HubConfig& c) {
+         c.conexoesPorCliente = integerIn(v, 1, 16384, "conexoes_por_cliente");
+       }},
   };
   return table;
 }

@@ -12,6 +12,8 @@
 namespace tivaxhub {
 
 constexpr char kDefaultConfigPath[] = "/etc/tivax/hub.conf";
+// The activation code written in the example configuration, a placeholder.
+constexpr char kExampleActivationCode[] = "12345678";
 
 struct HubConfig {
   std::string porta;  // empty: USB discovery
@@ -31,7 +33,13 @@ struct HubConfig {
   // the oldest go while the file is larger than this many MiB (0: no limit).
   int diarioDias = 90;
   std::int64_t diarioMegabytes = 256;
-  int conexoes = 32;  // HTTP connections served at once
+  // Open HTTP connections, in all and from one client address; more are
+  // closed as soon as they are accepted.
+  int conexoes = 512;
+  int conexoesPorCliente = 64;
+  // Seconds from a request's first byte (or the previous answer on the
+  // connection) to its last; an idle connection is closed after as long.
+  double prazoRequisicao = 30;
   // The library's trace of each exchange (its TIVAX_LOG): "stderr", a file,
   // or empty for none (an environment's TIVAX_LOG then stands).
   std::string log;

@@ -19,6 +19,7 @@ struct HubRequest {
   int caixa = 0;
   std::string id;  // empty: no id_requisicao
   FieldValues values;
+  std::string resumo;  // set by the hub for a request with an id
 };
 
 struct FieldError {

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "hub.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <exception>
 
 #include "emulator.h"
 #include "operations_log.h"
+#include "recovery.h"
 #include "tivax.h"
 
 namespace tivaxhub {
@@ -46,6 +49,7 @@ JournalEntry entryFor(const HubFunction& function, const HubRequest& request, co
   entry.cliente = origin.cliente;
   entry.tamanho = origin.tamanho;
   entry.idRequisicao = request.id;
+  entry.resumo = request.resumo;
   return entry;
 }
 
@@ -97,6 +101,7 @@ std::string jsonText(const nlohmann::ordered_json& value) {
 // A request id being served: repeats that arrive meanwhile wait for it.
 struct Hub::Pending {
   const HubFunction* function = nullptr;
+  std::string resumo;
   bool done = false;
   HubReply reply;
 };
@@ -118,6 +123,11 @@ Hub::Hub(HubConfig config, std::string configPath)
 Hub::~Hub() { stop(); }
 
 bool Hub::start(bool emulator, std::string* error) {
+  const std::string owner = ownerProblem(config_.diario);
+  if (!owner.empty()) {
+    *error = owner;
+    return false;
+  }
   journal_ = Journal::open(config_.diario, error);
   if (!journal_) return false;
   std::string port = config_.porta;
@@ -157,6 +167,20 @@ bool Hub::start(bool emulator, std::string* error) {
   if (removed > 0) logMessage("diário: " + std::to_string(removed) + " entradas antigas removidas");
   queue_ = std::make_unique<DeviceQueue>([this] { upkeep(); }, kUpkeepEvery);
   queue_->start();
+  watcher_ = std::thread([this, port] {
+    std::unique_lock<std::mutex> lock(watchMutex_);
+    while (!watchStop_) {
+      lock.unlock();
+      struct stat info {};
+      const bool present = port.empty() ? DispositivoConectado() == 1 : ::stat(port.c_str(), &info) == 0;
+      if (present_.exchange(present) && !present) {
+        logMessage("o equipamento sumiu (" + (port.empty() ? std::string("descoberta USB") : port) + ")");
+        relink_ = true;
+      }
+      lock.lock();
+      watchWake_.wait_for(lock, std::chrono::seconds(1), [this] { return watchStop_; });
+    }
+  });
   activity_.saleAccepted(journal_->lastAcceptedSale());
   if (config_.consultaStatus > 0) {
     poller_ = std::make_unique<StatusPoller>([this](std::string* why) { return askStatus(why); },
@@ -182,7 +206,15 @@ void Hub::stopQueue() {
   if (poller_) poller_->requestStop();
   if (queue_) queue_->stop();
   if (poller_) poller_->join();
+  {
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    watchStop_ = true;
+    watchWake_.notify_all();
+  }
+  if (watcher_.joinable()) watcher_.join();
 }
+
+bool Hub::linkUp() const { return link_ && link_->up() && present_; }
 
 void Hub::stop() {
   stopQueue();
@@ -212,6 +244,8 @@ bool Hub::switchEmulator(bool* on) {
 }
 
 void Hub::upkeep() {
+  // The link to a device that went away is stale even once it is back.
+  if (relink_.exchange(false)) link_->close();
   if (!link_->up() && link_->connect()) logMessage("equipamento conectado de novo");
   const std::int64_t now = nowMilliseconds();
   if (now - lastRotation_ >= kRotationEveryMs) {
@@ -222,10 +256,28 @@ void Hub::upkeep() {
   }
 }
 
-HubReply Hub::call(const HubRequest& request, const RequestOrigin& origin) {
+namespace {
+
+// The same id from the same checkout for another request: the checkout's
+// counter went back, and answering with the first request's answer would
+// lose this one.
+std::optional<HubReply> idConflict(const std::string& funcao, const std::string& resumo, const HubRequest& request) {
+  if (funcao != request.function->name)
+    return errorReply(409, "id_requisicao já usado por este caixa para " + funcao + "; use outro id_requisicao");
+  if (!resumo.empty() && resumo != request.resumo)
+    return errorReply(409, "id_requisicao já usado por este caixa para outra requisição de " + funcao +
+                               " com outro conteúdo; use outro id_requisicao");
+  return std::nullopt;
+}
+
+}  // namespace
+
+HubReply Hub::call(const HubRequest& incoming, const RequestOrigin& origin) {
   const auto deadline =
       Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(config_.prazo));
-  if (request.id.empty()) return execute(request, origin, deadline);
+  if (incoming.id.empty()) return execute(incoming, origin, deadline);
+  HubRequest request = incoming;
+  request.resumo = requestDigest(request);
 
   const auto key = std::make_pair(request.caixa, request.id);
   std::unique_lock<std::mutex> lock(pendingMutex_);
@@ -236,12 +288,13 @@ HubReply Hub::call(const HubRequest& request, const RequestOrigin& origin) {
     return awaitPending(pending, request, deadline);
   }
   const std::optional<JournalEntry> found = journal_->find(request.caixa, request.id);
-  if (found && found->funcao != request.function->name)
-    return errorReply(400, "id_requisicao já usado pelo caixa para " + found->funcao);
+  if (found)
+    if (auto conflict = idConflict(found->funcao, found->resumo, request)) return *conflict;
   if (found && found->estado == estado::kRespondida) return entryReply(*found);
 
   auto pending = std::make_shared<Pending>();
   pending->function = request.function;
+  pending->resumo = request.resumo;
   pending_[key] = pending;
   lock.unlock();
 
@@ -267,8 +320,7 @@ HubReply Hub::call(const HubRequest& request, const RequestOrigin& origin) {
 HubReply Hub::awaitPending(const std::shared_ptr<Pending>& pending, const HubRequest& request,
                            Clock::time_point deadline) {
   std::unique_lock<std::mutex> lock(pendingMutex_);
-  if (pending->function != request.function)
-    return errorReply(400, std::string("id_requisicao já usado pelo caixa para ") + pending->function->name);
+  if (auto conflict = idConflict(pending->function->name, pending->resumo, request)) return *conflict;
   // The original may still be on the wire past this request's deadline.
   if (!pendingDone_.wait_until(lock, deadline, [&] { return pending->done; }))
     return errorReply(503, "a requisição com este id_requisicao ainda está em andamento; tente de novo");
@@ -305,6 +357,7 @@ HubReply Hub::refuse(const HubRequest& request, const RequestOrigin& origin, con
 
 void Hub::exchange(const HubFunction& function, const HubRequest& request, const RequestOrigin& origin,
                    Exchange& out) {
+  if (relink_.exchange(false)) link_->close();
   if (!link_->up() && !link_->connect()) {
     out.delivery = Delivery::Unreachable;
     out.entry.erro = link_->unreachable();  // here, on the thread that connected
@@ -398,12 +451,23 @@ HubReply Hub::recover(const JournalEntry& original, const HubRequest& request, c
 
   // The device answers with the session's own stored line when it has one,
   // else with an answer to the query itself.
+  // Session numbers come round again: the kept answer may be an older
+  // request's.
   if (std::atoi(answerField(out.line, 0).c_str()) == original.sessao) {
-    journal_->finish(original.row, estado::kRespondida, out.line, "");
-    metrics_.countExchange(original.funcao, "recuperada");
-    if (original.funcao == "EnviarDadosVenda" && outcomeOfLine(out.line) == Outcome::Answered)
-      activity_.saleAccepted(nowMilliseconds());
-    return answerReply(200, original.funcao, out.line, original.sessao, "");
+    const std::string mismatch =
+        answerMismatch(request, out.line, journal_->answerBefore(original.caixa, original.sessao, original.row));
+    if (mismatch.empty()) {
+      journal_->finish(original.row, estado::kRespondida, out.line, "");
+      metrics_.countExchange(original.funcao, "recuperada");
+      if (original.funcao == "EnviarDadosVenda" && outcomeOfLine(out.line) == Outcome::Answered)
+        activity_.saleAccepted(nowMilliseconds());
+      return answerReply(200, original.funcao, out.line, original.sessao, "");
+    }
+    const std::string erro = "a requisição não foi registrada pelo equipamento (" + mismatch +
+                             "); envie-a de novo com outro id_requisicao";
+    journal_->finish(original.row, estado::kRespondida, std::nullopt, erro);
+    metrics_.countExchange(original.funcao, "nao_recebida");
+    return answerReply(200, original.funcao, "", original.sessao, erro);
   }
   if (answerField(out.line, 1) == kSessaoInexistente) {
     const std::string erro = "a requisição não chegou ao equipamento (sessão " +
@@ -418,7 +482,7 @@ HubReply Hub::recover(const JournalEntry& original, const HubRequest& request, c
 
 HubReply Hub::health() const {
   HubReply reply;
-  const bool up = link_ && link_->up();
+  const bool up = linkUp();
   reply.status = up ? 200 : 503;
   reply.body = {{"equipamento", up ? "conectado" : "desconectado"},
                 {"porta", link_ && !link_->port().empty() ? link_->port() : "descoberta USB"},
@@ -427,7 +491,7 @@ HubReply Hub::health() const {
 }
 
 std::string Hub::metricsText() const {
-  return metrics_.render(queue_ ? queue_->length() : 0, link_ && link_->up()) +
+  return metrics_.render(queue_ ? queue_->length() : 0, linkUp()) +
          healthMetricsText(healthReading(),
                            HubCounters{activity_.lastSale(), activity_.journalFailures(), activity_.refusedSales()},
                            nowMilliseconds());

@@ -6,12 +6,14 @@
 #ifndef TIVAX_HUB_HUB_H
 #define TIVAX_HUB_HUB_H
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "activity.h"
@@ -60,7 +62,7 @@ class Hub {
   // stopQueue(), then closes the link and stops the emulator.
   void stop();
 
-  HubReply call(const HubRequest& request, const RequestOrigin& origin);
+  HubReply call(const HubRequest& incoming, const RequestOrigin& origin);
   HubReply health() const;
   std::string metricsText() const;
 
@@ -70,7 +72,8 @@ class Hub {
   HealthReading healthReading() const;
   const Activity& activity() const { return activity_; }
   std::vector<DeviceQueue::Entry> queueSnapshot() const;
-  bool linkUp() const { return link_ && link_->up(); }
+  // The link is open and the device still there.
+  bool linkUp() const;
   std::vector<JournalEntry> recentEntries(std::size_t limit, int caixa) const;
   Metrics& metrics() { return metrics_; }
   // With the emulator: switches the emulated device off, or on again, as
@@ -102,6 +105,9 @@ class Hub {
   void afterAnswer(const HubFunction& function, const HubRequest& request, const std::string& line);
   void upkeep();
   std::string askStatus(std::string* error);
+  // Looks every second whether the device is still there (its port, or a
+  // USB device), without a word to it.
+  void watchPresence();
 
   HubConfig config_;
   std::string configPath_;
@@ -117,6 +123,13 @@ class Hub {
   Activity activity_;
   std::unique_ptr<StatusPoller> poller_;
   std::int64_t lastRotation_ = 0;
+
+  std::atomic<bool> present_{true};
+  std::atomic<bool> relink_{false};  // the device went away: the worker reopens the link
+  std::mutex watchMutex_;
+  std::condition_variable watchWake_;
+  bool watchStop_ = false;
+  std::thread watcher_;
 
   std::mutex pendingMutex_;
   std::condition_variable pendingDone_;

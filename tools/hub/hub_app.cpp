@@ -188,6 +188,12 @@ int serve(const Options& options, std::ostream& out) {
   signal(SIGPIPE, SIG_IGN);
 
   const HubConfig config = loadConfig(options.config);
+  // Wrong codes count toward the device's lock-out: the example's code
+  // never reaches a real device.
+  if (!options.emulator && config.codigoAtivacao == kExampleActivationCode)
+    throw ConfigError("codigo_ativacao em " + options.config + " ainda é o do exemplo (" + kExampleActivationCode +
+                      "): escreva ali o código de ativação do seu equipamento e inicie o hub de novo "
+                      "(códigos errados contam para o bloqueio do equipamento)");
   Hub hub(config, options.config);
   std::string error;
   if (!hub.start(options.emulator, &error)) {

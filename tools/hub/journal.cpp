@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "journal.h"
 
+#include <fcntl.h>
+#include <pwd.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <random>
@@ -69,17 +73,19 @@ const char kSchema[] =
     " estado TEXT NOT NULL,"
     " resposta TEXT,"
     " erro TEXT,"
-    " respondida_em INTEGER);"
+    " respondida_em INTEGER,"
+    " resumo TEXT);"
     "CREATE INDEX IF NOT EXISTS diario_id ON diario (caixa, id_requisicao)"
     " WHERE id_requisicao IS NOT NULL;"
     "CREATE INDEX IF NOT EXISTS diario_instante ON diario (instante);"
+    "CREATE INDEX IF NOT EXISTS diario_sessao ON diario (caixa, sessao);"
     // Kept apart from the entries so that rotation never loses a
     // checkout's place in its range of session numbers.
     "CREATE TABLE IF NOT EXISTS sessoes (caixa INTEGER PRIMARY KEY, ultima INTEGER NOT NULL);";
 
 const char kColumns[] =
     "SELECT linha, instante, caixa, funcao, sessao, cliente, tamanho, id_requisicao, estado,"
-    " resposta, erro, respondida_em FROM diario ";
+    " resposta, erro, respondida_em, resumo FROM diario ";
 
 JournalEntry readEntry(Statement& s) {
   JournalEntry e;
@@ -95,6 +101,7 @@ JournalEntry readEntry(Statement& s) {
   if (!s.isNull(9)) e.resposta = s.text(9);
   e.erro = s.text(10);
   e.respondidaEm = s.integer(11);
+  e.resumo = s.text(12);
   return e;
 }
 
@@ -114,7 +121,63 @@ int nextSession(int caixa, int last, unsigned start) {
   return base + offset % kSessionsPerCheckout + 1;
 }
 
+std::string markerPath(const std::string& journalPath) { return journalPath + ".marca"; }
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string userName(uid_t uid) {
+  const passwd* user = getpwuid(uid);
+  return user ? user->pw_name : std::to_string(uid);
+}
+
+// Written once, and flushed with its folder, before the journal is used.
+bool writeMarker(const std::string& path, std::string* error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const std::string text =
+      "Este arquivo diz que o diário ao lado já foi criado por tivax-hub.\n"
+      "Se o diário sumir ou ficar vazio com este arquivo presente, o hub não inicia.\n";
+  bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+  if (fd >= 0) ::close(fd);
+  const int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+  if (!ok) *error = "não foi possível gravar " + path;
+  return ok;
+}
+
+}  // namespace
+
+std::string ownerProblem(const std::string& journalPath) {
+  if (::geteuid() != 0) return "";
+  struct stat info {};
+  const std::string checked = ::stat(journalPath.c_str(), &info) == 0 ? journalPath : folderOf(journalPath);
+  if (checked != journalPath && ::stat(checked.c_str(), &info) != 0) return "";
+  if (info.st_uid == 0) return "";
+  const std::string user = userName(info.st_uid);
+  return checked + " pertence ao usuário " + user + ": execute o hub como " + user +
+         " (systemctl start tivax-hub, ou sudo -u " + user +
+         " tivax-hub ...); como root, criaria arquivos que o serviço não poderia usar";
+}
+
 std::unique_ptr<Journal> Journal::open(const std::string& path, std::string* error, bool readOnly) {
+  const std::string marker = markerPath(path);
+  struct stat info {};
+  const bool hasData = ::stat(path.c_str(), &info) == 0 && info.st_size > 0;
+  const bool marked = !readOnly && ::access(marker.c_str(), F_OK) == 0;
+  if (marked && !hasData) {
+    *error = "o diário " + path + " sumiu ou está vazio, mas já foi usado (existe " + marker +
+             "): começar um diário novo faria vender de novo requisições já atendidas. Restaure o diário "
+             "de uma cópia; para começar um diário novo mesmo assim, apague " + marker;
+    return nullptr;
+  }
   sqlite3* db = nullptr;
   const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
   if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
@@ -129,17 +192,26 @@ std::unique_ptr<Journal> Journal::open(const std::string& path, std::string* err
   // rotation give the space of removed entries back to the file system.
   const bool ready = journal->exec("PRAGMA auto_vacuum = INCREMENTAL") &&
                      journal->exec("PRAGMA journal_mode = WAL") &&
-                     journal->exec("PRAGMA synchronous = FULL") && journal->exec(kSchema);
+                     journal->exec("PRAGMA synchronous = FULL") && journal->exec(kSchema) &&
+                     journal->addDigestColumn();
   if (!ready) {
     *error = "não foi possível preparar o diário " + path + ": " + journal->error_;
     return nullptr;
   }
+  if (!marked && !writeMarker(marker, error)) return nullptr;
   return journal;
 }
 
 Journal::Journal(sqlite3* db) : db_(db) {}
 
 Journal::~Journal() { sqlite3_close(db_); }
+
+// Journals written before requests had digests lack the column.
+bool Journal::addDigestColumn() {
+  Statement columns(db_, "SELECT 1 FROM pragma_table_info('diario') WHERE name = 'resumo'");
+  if (columns.step() == SQLITE_ROW) return true;
+  return exec("ALTER TABLE diario ADD COLUMN resumo TEXT");
+}
 
 bool Journal::exec(const char* sql) {
   char* message = nullptr;
@@ -163,10 +235,28 @@ int Journal::drawLocked(int caixa) {
     std::random_device entropy;
     last = drawn_.emplace(caixa, recorded ? nextSession(caixa, recorded) : nextSession(caixa, 0, entropy()))
                .first;
-    if (!recorded) return last->second;
+    if (!recorded) {
+      last->second = advanceLocked(caixa, last->second);
+      return last->second;
+    }
   }
-  last->second = nextSession(caixa, last->second);
+  last->second = advanceLocked(caixa, nextSession(caixa, last->second));
   return last->second;
+}
+
+// `from`, or the first number after it whose request is not waiting for
+// its answer to be known.
+int Journal::advanceLocked(int caixa, int from) {
+  int sessao = from;
+  for (int tries = 0; tries < kSessionsPerCheckout; ++tries) {
+    Statement open(db_,
+                   "SELECT 1 FROM diario WHERE caixa = ? AND sessao = ?"
+                   " AND estado IN ('enviada', 'sem_resposta') LIMIT 1");
+    open.bind(1, caixa).bind(2, sessao);
+    if (open.step() != SQLITE_ROW) return sessao;
+    sessao = nextSession(caixa, sessao);
+  }
+  return from;  // every number waits: nothing better to do
 }
 
 bool Journal::keepSessionLocked(int caixa, int sessao) {
@@ -183,8 +273,8 @@ int Journal::drawSession(int caixa) {
 bool Journal::insertLocked(JournalEntry& entry) {
   Statement insert(db_,
                    "INSERT INTO diario (instante, caixa, funcao, sessao, cliente, tamanho,"
-                   " id_requisicao, estado, resposta, erro, respondida_em)"
-                   " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                   " id_requisicao, estado, resposta, erro, respondida_em, resumo)"
+                   " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(1, entry.instante)
       .bind(2, entry.caixa)
       .bind(3, entry.funcao)
@@ -199,6 +289,7 @@ bool Journal::insertLocked(JournalEntry& entry) {
     insert.bindOptional(11, std::nullopt);
   else
     insert.bind(11, nowMilliseconds());
+  insert.bindNullIfEmpty(12, entry.resumo);
   if (insert.step() != SQLITE_DONE) {
     error_ = sqlite3_errmsg(db_);
     return false;
@@ -229,7 +320,12 @@ bool Journal::begin(JournalEntry& entry) {
 
 bool Journal::record(JournalEntry& entry) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return insertWithSessionLocked(entry);
+  // A query may be asked again, so its entry does not wait for the disk:
+  // it reaches it with the next synchronous commit (a sale's), in order,
+  // since the write-ahead log is only appended to.
+  if (!exec("PRAGMA synchronous = NORMAL")) return false;
+  const bool kept = insertWithSessionLocked(entry);
+  return exec("PRAGMA synchronous = FULL") && kept;
 }
 
 bool Journal::refuse(JournalEntry& entry) {
@@ -307,6 +403,16 @@ int Journal::lastSession(int caixa) {
   Statement s(db_, "SELECT ultima FROM sessoes WHERE caixa = ?");
   s.bind(1, caixa);
   return s.step() == SQLITE_ROW ? static_cast<int>(s.integer(0)) : 0;
+}
+
+std::optional<std::string> Journal::answerBefore(int caixa, int sessao, std::int64_t row) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement s(db_,
+              "SELECT resposta FROM diario WHERE caixa = ? AND sessao = ? AND linha < ?"
+              " AND resposta IS NOT NULL ORDER BY linha DESC LIMIT 1");
+  s.bind(1, caixa).bind(2, sessao).bind(3, row);
+  if (s.step() != SQLITE_ROW) return std::nullopt;
+  return s.text(0);
 }
 
 std::int64_t Journal::fileBytes() {

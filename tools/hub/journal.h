@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The durable journal: every request the hub takes for the device and
-// every answer, committed to SQLite (WAL, synchronous writes) before the
-// exchange starts and before the HTTP answer leaves, plus each checkout's
-// last session number. Activation and emergency codes never go in.
+// every answer, committed to SQLite (WAL) before the exchange starts and
+// before the HTTP answer leaves (synchronously, but for queries), plus each
+// checkout's last session number. Activation and emergency codes never go
+// in.
 #ifndef TIVAX_HUB_JOURNAL_H
 #define TIVAX_HUB_JOURNAL_H
 
@@ -41,18 +42,25 @@ struct JournalEntry {
   std::optional<std::string> resposta;
   std::string erro;
   std::int64_t respondidaEm = 0;
+  std::string resumo;  // the request's digest (empty in older journals)
 };
 
 // Each checkout owns the session numbers caixa*1000+1 .. caixa*1000+999 and
 // goes through them in turn, so a checkout repeats a number only after 998
-// others and two checkouts never share one. `last` outside the range (no
+// others and two checkouts never share one. A number whose request has no
+// known answer is passed over (Journal draws), so that the device's answer
+// kept under it stays that request's. `last` outside the range (no
 // history yet) starts at the range's `start`-th number.
 int nextSession(int caixa, int last, unsigned start = 0);
 
 class Journal {
  public:
   // Opens or creates the journal. Null, with the reason in *error, when it
-  // cannot be used.
+  // cannot be used. Beside a journal opened for writing lies a marker
+  // (markerPath), written when the journal is first created: a journal
+  // missing or emptied while its marker is there has lost what it held,
+  // and is refused rather than begun anew (repeated ids would be sold
+  // again).
   static std::unique_ptr<Journal> open(const std::string& path, std::string* error,
                                        bool readOnly = false);
   ~Journal();
@@ -64,7 +72,7 @@ class Journal {
   bool begin(JournalEntry& entry);
   // For a request that may safely be carried out twice (a query): draws
   // the next session number without a commit, and later records request
-  // and outcome together, in one commit. A number drawn this way but never
+  // and outcome together, in one commit that does not wait for the disk. A number drawn this way but never
   // recorded (the hub stopped in between) is skipped after reopening.
   int drawSession(int caixa);
   bool record(JournalEntry& entry);
@@ -88,6 +96,9 @@ class Journal {
                   const std::function<void(const JournalEntry&)>& each);
   // The checkout's last session number recorded (0: none).
   int lastSession(int caixa);
+  // The answer of the latest answered entry before `row` under the same
+  // checkout and session number.
+  std::optional<std::string> answerBefore(int caixa, int sessao, std::int64_t row);
 
   // Removes the entries older than `days` (0: none), then the oldest while
   // the file is over `maxBytes` (0: no limit). Returns how many went.
@@ -101,7 +112,9 @@ class Journal {
  private:
   explicit Journal(sqlite3* db);
   bool exec(const char* sql);
+  bool addDigestColumn();
   int drawLocked(int caixa);
+  int advanceLocked(int caixa, int from);
   bool keepSessionLocked(int caixa, int sessao);
   bool insertLocked(JournalEntry& entry);
   bool insertWithSessionLocked(JournalEntry& entry);
@@ -114,6 +127,13 @@ class Journal {
 };
 
 std::int64_t nowMilliseconds();
+
+std::string markerPath(const std::string& journalPath);
+
+// "" when this process may write the journal's files; else, for root with
+// a journal (or its folder) that belongs to another user, what to do: the
+// files root would create or change could not be used by that user.
+std::string ownerProblem(const std::string& journalPath);
 
 }  // namespace tivaxhub
 

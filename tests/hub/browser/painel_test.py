@@ -50,6 +50,7 @@ def give_up(reason):
 try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
+    from selenium.common.exceptions import StaleElementReferenceException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import WebDriverWait
@@ -122,7 +123,8 @@ def text(driver, element_id):
 
 def wait(driver, seconds, condition, what):
     try:
-        return WebDriverWait(driver, seconds, poll_frequency=0.05).until(condition)
+        return WebDriverWait(driver, seconds, poll_frequency=0.05,
+                             ignored_exceptions=(StaleElementReferenceException,)).until(condition)
     except Exception:
         raise AssertionError("esperava %s em %s s; a página mostra: %s" % (
             what, seconds, driver.find_element(By.TAG_NAME, "body").text[:1500]))
@@ -189,9 +191,10 @@ def main():
         caixa = driver.find_element(By.ID, "caixa")
         caixa.send_keys("4")
         caixa.send_keys(Keys.TAB)
-        wait(driver, 5, lambda d: all(r.find_elements(By.TAG_NAME, "td")[1].text == "4"
-                                       for r in d.find_elements(By.CSS_SELECTOR, "#diario tr")) and
-             d.find_elements(By.CSS_SELECTOR, "#diario tr"), "só o caixa 4")
+        # Read in one go inside the page: the rows are replaced every second.
+        wait(driver, 5, lambda d: d.execute_script(
+            "const rows = [...document.querySelectorAll('#diario tr')];"
+            "return rows.length > 0 && rows.every((r) => r.cells[1].textContent === '4');"), "só o caixa 4")
         caixa.clear()
         caixa.send_keys(Keys.TAB)
 
