@@ -191,6 +191,10 @@ install(FILES ${TIVAX_HUB_UNIT} DESTINATION ${TIVAX_SYSTEMD_UNIT_DIR} COMPONENT 
 install(FILES ${PROJECT_SOURCE_DIR}/tools/hub/hub.conf.exemplo
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${TIVAX_PACKAGE_hub}/examples RENAME hub.conf
         COMPONENT hub)
+# Alert rules for a chain's Prometheus, one hub per shop.
+install(FILES ${PROJECT_SOURCE_DIR}/examples/prometheus/tivax-hub.rules.yml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${TIVAX_PACKAGE_hub}/examples
+        COMPONENT hub)
 
 # ---- python ------------------------------------------------------------------
 tivax_component_options(python_options python)

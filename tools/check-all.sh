@@ -41,7 +41,7 @@ fuzz_targets=(answer_decoding request_encoding session_normalisation sale_xml ne
 # (the emulator serves on its own thread), the cancelled and bounded waits,
 # the two programs on one device, the façade, the channel, the sale check,
 # the emulator, the soak and the hub (HTTP threads, its queue).
-tsan_tests='^(test_e2e.*|test_waits|test_log|test_log_e2e|test_hammer|test_discovered_port|test_facade|test_comm|test_cfe|test_emulator|test_wire|test_soak|test_hub_units|test_hub_http|test_hub_load|test_hub_flood)$'
+tsan_tests='^(test_e2e.*|test_waits|test_log|test_log_e2e|test_hammer|test_discovered_port|test_facade|test_comm|test_cfe|test_emulator|test_wire|test_soak|test_hub_units|test_hub_http|test_hub_load|test_hub_flood|test_hub_panel_units|test_hub_panel)$'
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:check_initialization_order=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

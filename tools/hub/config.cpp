@@ -128,6 +128,12 @@ const std::map<std::string, Setter>& setters() {
        [](const std::string& v, HubConfig& c) {
          c.diarioMegabytes = integerIn(v, 0, 1 << 20, "diario_max_mb");
        }},
+      {"consulta_status",
+       [](const std::string& v, HubConfig& c) {
+         c.consultaStatus = integerIn(v, 0, 86400, "consulta_status");
+       }},
+      {"arquivo_dias",
+       [](const std::string& v, HubConfig& c) { c.arquivoDias = integerIn(v, 0, 36500, "arquivo_dias"); }},
       {"conexoes",
        [](const std::string& v, HubConfig& c) { c.conexoes = integerIn(v, 1, 16384, "conexoes"); }},
       {"conexoes_por_cliente",

@@ -43,6 +43,13 @@ struct HubConfig {
   // The library's trace of each exchange (its TIVAX_LOG): "stderr", a file,
   // or empty for none (an environment's TIVAX_LOG then stands).
   std::string log;
+  // Seconds between the hub's own queries of the device's operational
+  // status, for the page and /metrics (0: never).
+  int consultaStatus = 60;
+  // Days the journal keeps the device's answers to sales and cancellations
+  // (the CF-e themselves), whatever diario_dias and diario_max_mb say:
+  // taxpayers must keep every CF-e for five years.
+  int arquivoDias = 1827;
 };
 
 // A configuration that cannot be used; the message is for the operator.

@@ -16,6 +16,9 @@ bool DeviceLink::connect() {
     portSet_ = true;
   }
   // Closed first: the old link and the new one are never open together.
+  // Down from here: opening a port can take a while, and whoever asks
+  // meanwhile (the page, /saude) must not be told the link is up.
+  up_ = false;
   TivaxlibDeInit();
   up_ = TivaxlibInit() == 1;
   if (!up_) lastError_ = TivaxlibUltimoErro();

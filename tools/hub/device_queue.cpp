@@ -13,6 +13,8 @@ struct DeviceQueue::Ticket {
   enum class State { Queued, Running, Done, Withdrawn };
   int caixa = 0;
   Work work;
+  std::string label;
+  Clock::time_point since = Clock::now();
   State state = State::Queued;
   bool byStop = false;
 };
@@ -24,10 +26,11 @@ DeviceQueue::~DeviceQueue() { stop(); }
 
 void DeviceQueue::start() { worker_ = std::thread([this] { run(); }); }
 
-std::shared_ptr<DeviceQueue::Ticket> DeviceQueue::submit(int caixa, Work work) {
+std::shared_ptr<DeviceQueue::Ticket> DeviceQueue::submit(int caixa, Work work, std::string label) {
   auto ticket = std::make_shared<Ticket>();
   ticket->caixa = caixa;
   ticket->work = std::move(work);
+  ticket->label = std::move(label);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) return nullptr;
@@ -76,6 +79,18 @@ std::size_t DeviceQueue::length() const {
   return length_;
 }
 
+std::vector<DeviceQueue::Entry> DeviceQueue::snapshot() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<Entry> entries;
+  if (running_) entries.push_back({running_->caixa, running_->label, running_->since, true});
+  for (int caixa : turn_) {
+    const auto line = waiting_.find(caixa);
+    if (line == waiting_.end()) continue;
+    for (const auto& ticket : line->second) entries.push_back({ticket->caixa, ticket->label, ticket->since, false});
+  }
+  return entries;
+}
+
 void DeviceQueue::stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -117,6 +132,8 @@ void DeviceQueue::run() {
       turn_.push_back(caixa);
     --length_;
     ticket->state = Ticket::State::Running;
+    ticket->since = Clock::now();  // from now on: since when it is on the wire
+    running_ = ticket;
     lock.unlock();
     progress_.notify_all();
     // A work that throws must not take the worker, and with it every
@@ -131,6 +148,7 @@ void DeviceQueue::run() {
     lock.lock();
     ticket->state = Ticket::State::Done;
     ticket->work = nullptr;
+    running_.reset();
     progress_.notify_all();
   }
 }

@@ -14,7 +14,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace tivaxhub {
 
@@ -39,12 +41,24 @@ class DeviceQueue {
 
   void start();
   // Null once stop() has begun.
-  std::shared_ptr<Ticket> submit(int caixa, Work work);
+  // `label` names the work for snapshot() (the function's name).
+  std::shared_ptr<Ticket> submit(int caixa, Work work, std::string label = std::string());
   Wait waitStarted(const std::shared_ptr<Ticket>& ticket, Clock::time_point deadline);
   void waitDone(const std::shared_ptr<Ticket>& ticket);
 
   // Requests waiting, not counting the one on the wire.
   std::size_t length() const;
+
+  // What is queued and under way, for the page: the work on the wire
+  // first (running), then the waiting work, checkout by checkout in the
+  // order their turns come.
+  struct Entry {
+    int caixa = 0;
+    std::string label;
+    Clock::time_point since;  // queued at, or started at when running
+    bool running = false;
+  };
+  std::vector<Entry> snapshot() const;
 
   // Refuses new work and withdraws what waits; the work under way ends
   // first. Idempotent.
@@ -62,6 +76,7 @@ class DeviceQueue {
   std::map<int, std::deque<std::shared_ptr<Ticket>>> waiting_;
   std::deque<int> turn_;  // checkouts with waiting work, in serving order
   std::size_t length_ = 0;
+  std::shared_ptr<Ticket> running_;
   bool stopping_ = false;
   std::thread worker_;
 };

@@ -276,7 +276,7 @@ struct HttpServer::Engine {
     const Route* prefixed = nullptr;
     std::string allowed;
     for (const Route& route : routes) {
-      const bool prefix = !route.path.empty() && route.path.back() == '/';
+      const bool prefix = route.path.size() > 1 && route.path.back() == '/';
       const bool fits = prefix ? request.path.compare(0, route.path.size(), route.path) == 0 &&
                                      request.path.size() > route.path.size()
                                : request.path == route.path;
@@ -320,7 +320,10 @@ struct HttpServer::Engine {
       logMessage("recusado: cliente " + request.remote + " fora das redes permitidas");
       return answer(connection, jsonError(403, "cliente não autorizado"), false);
     }
-    if (!access.tokenAccepted(request.header("authorization"))) {
+    // The page carries no data: it is served without the token, and asks
+    // for it.
+    const bool page = request.method == "GET" && Panel::isPagePath(request.path);
+    if (!page && !access.tokenAccepted(request.header("authorization"))) {
       logMessage("recusado: token ausente ou inválido de " + request.remote);
       return answer(connection, jsonError(403, "token ausente ou inválido"), false);
     }
@@ -401,7 +404,7 @@ struct HttpServer::Engine {
   }
 };
 
-HttpServer::HttpServer(Hub& hub, HubConfig config) : hub_(hub), config_(std::move(config)) {
+HttpServer::HttpServer(Hub& hub, HubConfig config) : hub_(hub), config_(std::move(config)), panel_(hub) {
   engine_ = std::make_unique<Engine>(*this, routes(), config_);
 }
 
@@ -409,7 +412,19 @@ HttpServer::~HttpServer() { stop(); }
 
 std::vector<Route> HttpServer::routes() {
   const std::string base = config_.base;
+  const auto panel = [](PanelReply reply) {
+    return HttpResponse{reply.status, std::move(reply.contentType), std::move(reply.body), std::move(reply.headers)};
+  };
+  const auto page = [this, panel](const HttpRequest& request) { return panel(Panel::page(request.path, config_.base)); };
   return {
+      {"GET", "/", false, page},
+      {"GET", "/painel", false, page},
+      {"GET", "/painel/", false, page},
+      {"GET", base + "/estado", false,
+       [this, panel](const HttpRequest& request) { return panel(panel_.estado(request.query)); }},
+      // A month of documents takes a while: on a worker.
+      {"GET", base + "/arquivo", true,
+       [this, panel](const HttpRequest& request) { return panel(panel_.arquivo(request.query)); }},
       {"POST", base + "/", true,
        [this](const HttpRequest& request) {
          const HubFunction* function = findFunction(request.tail);

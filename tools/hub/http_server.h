@@ -24,6 +24,7 @@
 #include "access.h"
 #include "config.h"
 #include "functions.h"
+#include "panel.h"
 
 namespace tivaxhub {
 
@@ -97,6 +98,7 @@ class HttpServer {
   std::vector<Route> routes();
   Hub& hub_;
   HubConfig config_;
+  Panel panel_;
   std::unique_ptr<Engine> engine_;
 };
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <exception>
 
 #include "emulator.h"
@@ -133,6 +134,14 @@ bool Hub::start(bool emulator, std::string* error) {
   if (emulator) {
     tivaxemu::Options options;
     options.activationCode = codigo_;
+    // A fixed link to the emulated terminal, so that the device can be
+    // switched off and on (switchEmulator) and found again at the same path.
+    std::error_code noTemp;
+    std::string folder = (std::filesystem::temp_directory_path(noTemp) / "tivax-hub-emulador-XXXXXX").string();
+    if (::mkdtemp(folder.data())) {
+      emulatorDir_ = folder;
+      options.linkPath = folder + "/sat";
+    }
     emulator_ = std::make_unique<tivaxemu::Emulator>(options);
     std::string reason;
     if (!emulator_->start(&reason)) {
@@ -153,7 +162,8 @@ bool Hub::start(bool emulator, std::string* error) {
     logMessage(link_->unreachable() + " (" + where + "); nova tentativa a cada " +
                std::to_string(kUpkeepEvery.count() / 1000) + " s");
   lastRotation_ = nowMilliseconds();
-  const std::int64_t removed = journal_->rotate(config_.diarioDias, config_.diarioMegabytes << 20, lastRotation_);
+  const std::int64_t removed =
+      journal_->rotate(config_.diarioDias, config_.diarioMegabytes << 20, lastRotation_, config_.arquivoDias);
   if (removed > 0) logMessage("diário: " + std::to_string(removed) + " entradas antigas removidas");
   queue_ = std::make_unique<DeviceQueue>([this] { upkeep(); }, kUpkeepEvery);
   queue_->start();
@@ -171,11 +181,31 @@ bool Hub::start(bool emulator, std::string* error) {
       watchWake_.wait_for(lock, std::chrono::seconds(1), [this] { return watchStop_; });
     }
   });
+  activity_.saleAccepted(journal_->lastAcceptedSale());
+  if (config_.consultaStatus > 0) {
+    poller_ = std::make_unique<StatusPoller>([this](std::string* why) { return askStatus(why); },
+                                             config_.consultaStatus);
+    poller_->start();
+  }
   return true;
 }
 
+// The hub's own status query: checkout 0's turn and session numbers, so
+// that it waits its turn and never repeats a recent session number.
+std::string Hub::askStatus(std::string* error) {
+  HubRequest request;
+  request.function = findFunction("consultarstatusoperacional");
+  request.caixa = 0;
+  const HubReply reply = call(request, RequestOrigin{"hub", 0});
+  const std::string line = reply.body.value("retorno", std::string());
+  if (line.empty()) *error = reply.body.value("erro", std::string());
+  return line;
+}
+
 void Hub::stopQueue() {
+  if (poller_) poller_->requestStop();
   if (queue_) queue_->stop();
+  if (poller_) poller_->join();
   {
     std::lock_guard<std::mutex> lock(watchMutex_);
     watchStop_ = true;
@@ -190,6 +220,27 @@ void Hub::stop() {
   stopQueue();
   if (link_ && link_->up()) link_->close();
   if (emulator_) emulator_->stop();
+  if (!emulatorDir_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(emulatorDir_, ignored);
+    emulatorDir_.clear();
+  }
+}
+
+bool Hub::switchEmulator(bool* on) {
+  if (!emulator_) return false;
+  std::lock_guard<std::mutex> lock(emulatorMutex_);
+  std::string reason;
+  if (emulatorOn_) {
+    emulator_->stop();
+    emulatorOn_ = false;
+  } else if (emulator_->start(&reason)) {
+    emulatorOn_ = true;
+  } else {
+    logMessage("não foi possível religar o emulador: " + reason);
+  }
+  *on = emulatorOn_;
+  return true;
 }
 
 void Hub::upkeep() {
@@ -199,7 +250,8 @@ void Hub::upkeep() {
   const std::int64_t now = nowMilliseconds();
   if (now - lastRotation_ >= kRotationEveryMs) {
     lastRotation_ = now;
-    const std::int64_t removed = journal_->rotate(config_.diarioDias, config_.diarioMegabytes << 20, now);
+    const std::int64_t removed =
+        journal_->rotate(config_.diarioDias, config_.diarioMegabytes << 20, now, config_.arquivoDias);
     if (removed > 0) logMessage("diário: " + std::to_string(removed) + " entradas antigas removidas");
   }
 }
@@ -277,7 +329,7 @@ HubReply Hub::awaitPending(const std::shared_ptr<Pending>& pending, const HubReq
 
 std::optional<HubReply> Hub::queued(const HubRequest& request, const RequestOrigin& origin,
                                     Clock::time_point deadline, const std::function<void()>& work) {
-  const std::shared_ptr<DeviceQueue::Ticket> ticket = queue_->submit(request.caixa, work);
+  const std::shared_ptr<DeviceQueue::Ticket> ticket = queue_->submit(request.caixa, work, request.function->name);
   DeviceQueue::Wait wait = DeviceQueue::Wait::Stopping;
   if (ticket) wait = queue_->waitStarted(ticket, deadline);
   if (wait == DeviceQueue::Wait::Started) {
@@ -294,8 +346,12 @@ HubReply Hub::refuse(const HubRequest& request, const RequestOrigin& origin, con
                      const char* outcome) {
   JournalEntry entry = entryFor(*request.function, request, origin);
   entry.erro = erro;
-  if (!journal_->refuse(entry)) logMessage("diário: " + journal_->lastError());
+  if (!journal_->refuse(entry)) {
+    logMessage("diário: " + journal_->lastError());
+    activity_.journalFailure(nowMilliseconds());
+  }
   metrics_.countExchange(request.function->name, outcome);
+  activity_.record(request.function->name, Outcome::Unreachable, -1, nowMilliseconds());
   return errorReply(503, erro);
 }
 
@@ -317,12 +373,14 @@ void Hub::exchange(const HubFunction& function, const HubRequest& request, const
   } else if (!journal_->begin(out.entry)) {
     out.journalFailed = true;
     logMessage("diário: " + journal_->lastError());
+    activity_.journalFailure(nowMilliseconds());
     return;
   }
   out.ran = true;
   const auto started = Clock::now();
   out.line = takeResult(function.call(out.entry.sessao, codigo_.c_str(), request.values));
-  metrics_.observeLatency(std::chrono::duration<double>(Clock::now() - started).count());
+  const double latency = std::chrono::duration<double>(Clock::now() - started).count();
+  metrics_.observeLatency(latency);
   // The library's reason is the calling thread's until its next call: read
   // before judgeExchange reconnects.
   const std::string reason = out.line.empty() ? lastCallReason() : std::string();
@@ -334,10 +392,18 @@ void Hub::exchange(const HubFunction& function, const HubRequest& request, const
   if (!out.line.empty()) out.entry.resposta = out.line;
   const bool kept = recordAfter ? journal_->record(out.entry)
                                 : journal_->finish(out.entry.row, out.entry.estado, out.entry.resposta, out.entry.erro);
-  if (!kept)
+  if (!kept) {
     logMessage("diário: a resposta da sessão " + std::to_string(out.entry.sessao) +
                " não foi gravada: " + journal_->lastError());
+    activity_.journalFailure(nowMilliseconds());
+  }
   metrics_.countExchange(function.name, outcomeLabel(out.delivery));
+  const Outcome outcome = out.delivery == Delivery::Answered ? outcomeOfLine(out.line)
+                          : out.delivery == Delivery::Invalid ? Outcome::Invalid
+                                                              : Outcome::Unreachable;
+  activity_.record(function.name, outcome, latency, nowMilliseconds());
+  if (outcome == Outcome::Answered && std::string(function.name) == "EnviarDadosVenda")
+    activity_.saleAccepted(nowMilliseconds());
   afterAnswer(function, request, out.line);
 }
 
@@ -393,6 +459,8 @@ HubReply Hub::recover(const JournalEntry& original, const HubRequest& request, c
     if (mismatch.empty()) {
       journal_->finish(original.row, estado::kRespondida, out.line, "");
       metrics_.countExchange(original.funcao, "recuperada");
+      if (original.funcao == "EnviarDadosVenda" && outcomeOfLine(out.line) == Outcome::Answered)
+        activity_.saleAccepted(nowMilliseconds());
       return answerReply(200, original.funcao, out.line, original.sessao, "");
     }
     const std::string erro = "a requisição não foi registrada pelo equipamento (" + mismatch +
@@ -423,7 +491,21 @@ HubReply Hub::health() const {
 }
 
 std::string Hub::metricsText() const {
-  return metrics_.render(queue_ ? queue_->length() : 0, linkUp());
+  return metrics_.render(queue_ ? queue_->length() : 0, linkUp()) +
+         healthMetricsText(healthReading(),
+                           HubCounters{activity_.lastSale(), activity_.journalFailures(), activity_.refusedSales()},
+                           nowMilliseconds());
+}
+
+HealthReading Hub::healthReading() const { return poller_ ? poller_->reading() : HealthReading(); }
+
+std::vector<DeviceQueue::Entry> Hub::queueSnapshot() const {
+  return queue_ ? queue_->snapshot() : std::vector<DeviceQueue::Entry>();
+}
+
+std::vector<JournalEntry> Hub::recentEntries(std::size_t limit, int caixa) const {
+  if (!journal_) return {};
+  return caixa < 0 ? journal_->recent(limit) : journal_->recentOf(limit, caixa);
 }
 
 }  // namespace tivaxhub

@@ -16,7 +16,9 @@
 #include <thread>
 #include <utility>
 
+#include "activity.h"
 #include "config.h"
+#include "device_health.h"
 #include "device_link.h"
 #include "device_queue.h"
 #include "fields.h"
@@ -65,7 +67,19 @@ class Hub {
   std::string metricsText() const;
 
   const HubConfig& config() const { return config_; }
+  // What the page shows: the last health reading, the hub's own counters,
+  // the queue and the journal's latest entries (caixa < 0: every checkout).
+  HealthReading healthReading() const;
+  const Activity& activity() const { return activity_; }
+  std::vector<DeviceQueue::Entry> queueSnapshot() const;
+  // The link is open and the device still there.
+  bool linkUp() const;
+  std::vector<JournalEntry> recentEntries(std::size_t limit, int caixa) const;
   Metrics& metrics() { return metrics_; }
+  // With the emulator: switches the emulated device off, or on again, as
+  // if its cable were pulled (demonstrations, the page's tests); *on tells
+  // which. False without the emulator.
+  bool switchEmulator(bool* on);
   // The emulator when started with it (tests), else null.
   tivaxemu::Emulator* emulator() { return emulator_.get(); }
 
@@ -90,19 +104,24 @@ class Hub {
                   const char* outcome);
   void afterAnswer(const HubFunction& function, const HubRequest& request, const std::string& line);
   void upkeep();
+  std::string askStatus(std::string* error);
   // Looks every second whether the device is still there (its port, or a
   // USB device), without a word to it.
   void watchPresence();
-  bool linkUp() const;
 
   HubConfig config_;
   std::string configPath_;
   std::string codigo_;  // used and changed on the worker only
   std::unique_ptr<tivaxemu::Emulator> emulator_;
+  std::string emulatorDir_;
+  std::mutex emulatorMutex_;
+  bool emulatorOn_ = true;
   std::unique_ptr<DeviceLink> link_;
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<DeviceQueue> queue_;
   Metrics metrics_;
+  Activity activity_;
+  std::unique_ptr<StatusPoller> poller_;
   std::int64_t lastRotation_ = 0;
 
   std::atomic<bool> present_{true};

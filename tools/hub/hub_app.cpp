@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "access.h"
+#include "cfe_archive.h"
 #include "config.h"
 #include "http_server.h"
 #include "hub.h"
@@ -21,6 +22,8 @@ namespace {
 const char kUsage[] =
     "Uso: tivax-hub [--config ARQUIVO] [--emulador]\n"
     "     tivax-hub diario [--config ARQUIVO] [--json] [--limite N]\n"
+    "     tivax-hub arquivo [--config ARQUIVO] --de AAAA-MM-DD --ate AAAA-MM-DD --para PASTA\n"
+    "                       [--zip ARQUIVO]\n"
     "Compartilha um equipamento SAT entre vários caixas por HTTP.\n"
     "\n"
     "  --config ARQUIVO  configuração (padrão /etc/tivax/hub.conf; só o dono pode lê-la)\n"
@@ -28,17 +31,24 @@ const char kUsage[] =
     "  diario            lista as entradas recentes do diário\n"
     "    --json          em JSON\n"
     "    --limite N      quantas entradas (padrão 50)\n"
+    "  arquivo           grava os CF-e do período (vendas e cancelamentos) e resumo.csv\n"
+    "    --de, --ate     o período, pela data de cada CF-e, inclusive\n"
+    "    --para PASTA    onde gravar (criada se não existir)\n"
+    "    --zip ARQUIVO   grava também um zip com os mesmos arquivos\n"
     "  --help            mostra este texto\n"
     "  --version         mostra a versão\n"
     "\n"
     "Ao escutar, escreve o endereço na saída padrão (uma linha). Termina com\n"
     "SIGTERM ou SIGINT depois de concluir a troca em curso com o equipamento.\n"
+    "Com --emulador, SIGUSR1 desliga e religa o equipamento emulado.\n"
     "Veja tivax-hub(8).\n";
 
 struct Options {
   std::string config = kDefaultConfigPath;
   bool emulator = false;
   bool journal = false;
+  bool archive = false;
+  std::string de, ate, para, zip;
   bool json = false;
   long limit = 50;
 };
@@ -55,7 +65,14 @@ int parse(const std::vector<std::string>& args, Options& options, std::ostream& 
       out << "tivax-hub " << TIVAX_VERSION << '\n';
       return kExitOk;
     }
-    if (arg == "--config" || arg == "--limite") {
+    if (arg == "--de" || arg == "--ate" || arg == "--para" || arg == "--zip") {
+      if (i + 1 >= args.size()) {
+        logMessage(arg + " precisa de um valor");
+        return kExitUsage;
+      }
+      std::string& target = arg == "--de" ? options.de : arg == "--ate" ? options.ate : arg == "--para" ? options.para : options.zip;
+      target = args[++i];
+    } else if (arg == "--config" || arg == "--limite") {
       if (i + 1 >= args.size()) {
         logMessage(arg + " precisa de um valor");
         return kExitUsage;
@@ -73,8 +90,10 @@ int parse(const std::vector<std::string>& args, Options& options, std::ostream& 
       }
     } else if (arg == "--emulador") {
       options.emulator = true;
-    } else if (arg == "diario" && !options.journal) {
+    } else if (arg == "diario" && !options.journal && !options.archive) {
       options.journal = true;
+    } else if (arg == "arquivo" && !options.journal && !options.archive) {
+      options.archive = true;
     } else if (arg == "--json") {
       options.json = true;
     } else {
@@ -82,8 +101,17 @@ int parse(const std::vector<std::string>& args, Options& options, std::ostream& 
       return kExitUsage;
     }
   }
-  if (options.journal && options.emulator) {
-    logMessage("--emulador não se aplica a diario");
+  if ((options.journal || options.archive) && options.emulator) {
+    logMessage(std::string("--emulador não se aplica a ") + (options.journal ? "diario" : "arquivo"));
+    return kExitUsage;
+  }
+  const bool archiveOptions = !options.de.empty() || !options.ate.empty() || !options.para.empty() || !options.zip.empty();
+  if (options.archive && (options.de.empty() || options.ate.empty() || options.para.empty())) {
+    logMessage("arquivo precisa de --de, --ate e --para");
+    return kExitUsage;
+  }
+  if (!options.archive && archiveOptions) {
+    logMessage("--de, --ate, --para e --zip são de arquivo");
     return kExitUsage;
   }
   return -1;
@@ -122,6 +150,26 @@ int listJournal(const Options& options, std::ostream& out) {
   return kExitOk;
 }
 
+int archive(const Options& options, std::ostream& out) {
+  Period period;
+  std::string error;
+  if (!parsePeriod(options.de, options.ate, &period, &error)) {
+    logMessage(error);
+    return kExitUsage;
+  }
+  const HubConfig config = loadConfig(options.config);
+  std::unique_ptr<Journal> journal = Journal::open(config.diario, &error, true);
+  ArchiveSummary summary;
+  if (!journal || !writeArchive(*journal, period, options.para, &summary, &error) ||
+      (!options.zip.empty() && !zipFiles(options.para, summary.arquivos, options.zip, &error))) {
+    logMessage(error);
+    return kExitFailure;
+  }
+  out << summary.vendas << " venda(s) e " << summary.cancelamentos << " cancelamento(s) de " << options.de
+      << " a " << options.ate << " em " << options.para << (options.zip.empty() ? "" : " e " + options.zip) << '\n';
+  return kExitOk;
+}
+
 bool loopbackOnly(const std::string& address) {
   AccessPolicy loopback({}, "");
   return loopback.clientAllowed(address);
@@ -135,6 +183,7 @@ int serve(const Options& options, std::ostream& out) {
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGHUP);
+  sigaddset(&stopSignals, SIGUSR1);  // --emulador: the device off and on
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
@@ -169,7 +218,11 @@ int serve(const Options& options, std::ostream& out) {
   out << address << std::endl;
 
   int received = 0;
-  while (sigwait(&stopSignals, &received) != 0) {
+  while (true) {
+    if (sigwait(&stopSignals, &received) != 0) continue;
+    if (received != SIGUSR1) break;
+    bool on = false;
+    if (hub.switchEmulator(&on)) logMessage(on ? "emulador religado" : "emulador desligado (SIGUSR1 o religa)");
   }
   logMessage("encerrando (sinal " + std::to_string(received) + "): concluindo a troca em curso");
   hub.stopQueue();
@@ -219,6 +272,7 @@ int runHubApp(const std::vector<std::string>& args, std::ostream& out) {
   const int parsed = parse(args, options, out);
   if (parsed >= 0) return parsed;
   try {
+    if (options.archive) return archive(options, out);
     return options.journal ? listJournal(options, out) : serve(options, out);
   } catch (const ConfigError& error) {
     logMessage(error.what());

@@ -369,6 +369,35 @@ std::vector<JournalEntry> Journal::recent(std::size_t limit) {
   return entries;
 }
 
+std::vector<JournalEntry> Journal::recentOf(std::size_t limit, int caixa) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<JournalEntry> entries;
+  Statement s(db_, (std::string(kColumns) + "WHERE caixa = ? ORDER BY linha DESC LIMIT ?").c_str());
+  s.bind(1, caixa).bind(2, static_cast<std::int64_t>(limit));
+  while (s.step() == SQLITE_ROW) entries.push_back(readEntry(s));
+  return entries;
+}
+
+std::int64_t Journal::lastAcceptedSale() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement s(db_,
+              "SELECT max(instante) FROM diario WHERE funcao = 'EnviarDadosVenda'"
+              " AND estado = 'respondida' AND resposta LIKE '%|06000|%'");
+  return s.step() == SQLITE_ROW ? s.integer(0) : 0;
+}
+
+void Journal::eachAnswer(const std::vector<std::string>& funcoes, std::int64_t fromMs, std::int64_t toMs,
+                         const std::function<void(const JournalEntry&)>& each) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string sql = std::string(kColumns) + "WHERE instante BETWEEN ? AND ? AND resposta IS NOT NULL AND funcao IN (";
+  for (size_t i = 0; i < funcoes.size(); ++i) sql += i ? ", ?" : "?";
+  sql += ") ORDER BY linha";
+  Statement s(db_, sql.c_str());
+  s.bind(1, fromMs).bind(2, toMs);
+  for (size_t i = 0; i < funcoes.size(); ++i) s.bind(static_cast<int>(i) + 3, funcoes[i]);
+  while (s.step() == SQLITE_ROW) each(readEntry(s));
+}
+
 int Journal::lastSession(int caixa) {
   std::lock_guard<std::mutex> lock(mutex_);
   Statement s(db_, "SELECT ultima FROM sessoes WHERE caixa = ?");
@@ -393,21 +422,29 @@ std::int64_t Journal::fileBytes() {
   return pages.integer(0) * size.integer(0);
 }
 
-std::int64_t Journal::rotate(int days, std::int64_t maxBytes, std::int64_t nowMs) {
+std::int64_t Journal::rotate(int days, std::int64_t maxBytes, std::int64_t nowMs, int fiscalDays) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::int64_t removed = 0;
+  const std::string kept =
+      fiscalDays < 0 ? "" : " AND NOT (funcao IN ('EnviarDadosVenda', 'CancelarUltimaVenda') AND estado = 'respondida')";
   if (days > 0) {
-    Statement s(db_, "DELETE FROM diario WHERE instante < ?");
+    Statement s(db_, ("DELETE FROM diario WHERE instante < ?" + kept).c_str());
     s.bind(1, nowMs - static_cast<std::int64_t>(days) * 86400000);
+    if (s.step() == SQLITE_DONE) removed += sqlite3_changes(db_);
+  }
+  if (fiscalDays > 0) {
+    Statement s(db_, "DELETE FROM diario WHERE instante < ?");
+    s.bind(1, nowMs - static_cast<std::int64_t>(fiscalDays) * 86400000);
     if (s.step() == SQLITE_DONE) removed += sqlite3_changes(db_);
   }
   exec("PRAGMA incremental_vacuum");
   // A tenth of what is left goes at each turn until the file fits.
   while (maxBytes > 0 && fileBytes() > maxBytes) {
-    Statement count(db_, "SELECT count(*) FROM diario");
+    Statement count(db_, ("SELECT count(*) FROM diario WHERE 1" + kept).c_str());
     const std::int64_t rows = count.step() == SQLITE_ROW ? count.integer(0) : 0;
     if (rows == 0) break;
-    Statement s(db_, "DELETE FROM diario WHERE linha IN (SELECT linha FROM diario ORDER BY linha LIMIT ?)");
+    Statement s(db_, ("DELETE FROM diario WHERE linha IN (SELECT linha FROM diario WHERE 1" + kept +
+                      " ORDER BY linha LIMIT ?)").c_str());
     s.bind(1, rows / 10 > 0 ? rows / 10 : 1);
     if (s.step() != SQLITE_DONE) break;
     removed += sqlite3_changes(db_);

@@ -8,6 +8,7 @@
 #define TIVAX_HUB_JOURNAL_H
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -85,6 +86,14 @@ class Journal {
   std::optional<JournalEntry> find(int caixa, const std::string& idRequisicao);
   // The latest entries, newest first.
   std::vector<JournalEntry> recent(std::size_t limit);
+  // The checkout's latest entries, newest first.
+  std::vector<JournalEntry> recentOf(std::size_t limit, int caixa);
+  // When the device last accepted a sale (ms since the epoch; 0: never).
+  std::int64_t lastAcceptedSale();
+  // Every entry of these functions with an answer, journalled between the
+  // two instants (ms, inclusive), in journal order.
+  void eachAnswer(const std::vector<std::string>& funcoes, std::int64_t fromMs, std::int64_t toMs,
+                  const std::function<void(const JournalEntry&)>& each);
   // The checkout's last session number recorded (0: none).
   int lastSession(int caixa);
   // The answer of the latest answered entry before `row` under the same
@@ -93,7 +102,10 @@ class Journal {
 
   // Removes the entries older than `days` (0: none), then the oldest while
   // the file is over `maxBytes` (0: no limit). Returns how many went.
-  std::int64_t rotate(int days, std::int64_t maxBytes, std::int64_t nowMs);
+  // With `fiscalDays` >= 0 the answered sales and cancellations (the CF-e)
+  // are kept apart: removed only once older than `fiscalDays` (0: never),
+  // and never to make room.
+  std::int64_t rotate(int days, std::int64_t maxBytes, std::int64_t nowMs, int fiscalDays = -1);
 
   const std::string& lastError() const { return error_; }
 
