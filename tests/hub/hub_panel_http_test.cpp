@@ -129,7 +129,7 @@ class HubPanel : public ::testing::Test {
   std::string cancel(int caixa, const std::string& key) {
     const Answer a = post(*http, "cancelarultimavenda",
                           {{"numero_caixa", std::to_string(caixa)}, {"chave_cfe", key},
-                           {"dados_cancelamento", exampleSale("cancelamento.xml")}});
+                           {"dados_cancelamento", cancellationOf(key)}});
     EXPECT_EQ(field(a.body.value("retorno", ""), 1), "07000") << a.body.dump().substr(0, 300);
     return a.body.value("retorno", "");
   }

@@ -132,6 +132,12 @@ std::string exampleSale(const std::string& name) {
   return readFile(std::string(TIVAX_EXAMPLES_DIR) + "/" + name);
 }
 
+std::string cancellationOf(const std::string& key) {
+  std::string text = exampleSale("cancelamento.xml");
+  const std::size_t at = text.find("chCanc=\"") + 8;
+  return text.replace(at, text.find('"', at) - at, key);
+}
+
 }  // namespace tivaxhubtest
 
 namespace tivaxhubtest {

@@ -79,6 +79,8 @@ class LiveHub {
 };
 
 std::string exampleSale(const std::string& name = "venda-minima.xml");
+// The example cancellation, naming the sale with `key`.
+std::string cancellationOf(const std::string& key);
 
 }  // namespace tivaxhubtest
 

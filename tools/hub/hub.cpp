@@ -434,34 +434,53 @@ HubReply Hub::execute(const HubRequest& request, const RequestOrigin& origin, Cl
 
 HubReply Hub::recover(const JournalEntry& original, const HubRequest& request, const RequestOrigin& origin,
                       Clock::time_point deadline) {
-  // The query is journalled under the checkout, without the id.
-  const HubFunction& function = consultarNumeroSessaoFunction();
-  HubRequest consult;
-  consult.function = &function;
-  consult.caixa = request.caixa;
-  consult.values = {std::to_string(original.sessao)};
-  Exchange out;
-  if (auto refused = queued(request, origin, deadline, [&] { exchange(function, consult, origin, out); }))
-    return *refused;
-  if (out.journalFailed) return errorReply(500, "diário indisponível");
+  // The queries are journalled under the checkout, without the id.
+  auto ask = [&](const HubFunction& function, std::vector<std::string> values, Exchange& out) {
+    HubRequest query;
+    query.function = &function;
+    query.caixa = request.caixa;
+    query.values = std::move(values);
+    return queued(request, origin, deadline, [&] { exchange(function, query, origin, out); });
+  };
   const std::string unknown = "a resposta da sessão " + std::to_string(original.sessao) +
                               " não pôde ser obtida do equipamento; tente de novo";
-  if (!out.ran || out.line.empty())
+  auto unreachable = [&](const Exchange& out) {
     return errorReply(503, out.entry.erro.empty() ? unknown : unknown + " (" + out.entry.erro + ")");
+  };
+  auto ownSession = [&](const std::string& line) {
+    return std::atoi(answerField(line, 0).c_str()) == original.sessao;
+  };
 
-  // The device answers with the session's own stored line when it has one,
-  // else with an answer to the query itself.
+  Exchange out;
+  if (auto refused = ask(consultarNumeroSessaoFunction(), {std::to_string(original.sessao)}, out)) return *refused;
+  if (out.journalFailed) return errorReply(500, "diário indisponível");
+  if (!out.ran || out.line.empty()) return unreachable(out);
+  std::string line = out.line;
+
+  // A device keeps only the session just before the query: any exchange
+  // since (the hub's own status query after a restart, another checkout)
+  // hides the lost one. A sale or cancellation the device registered is
+  // still its last fiscal session, unless another was registered since.
+  const bool fiscal = original.funcao == "EnviarDadosVenda" || original.funcao == "CancelarUltimaVenda";
+  if (!ownSession(line) && fiscal) {
+    Exchange last;
+    if (auto refused = ask(*findFunction("consultarultimasessaofiscal"), {}, last)) return *refused;
+    if (last.journalFailed) return errorReply(500, "diário indisponível");
+    if (!last.ran || last.line.empty()) return unreachable(last);
+    if (ownSession(last.line)) line = last.line;
+  }
+
   // Session numbers come round again: the kept answer may be an older
   // request's.
-  if (std::atoi(answerField(out.line, 0).c_str()) == original.sessao) {
+  if (ownSession(line)) {
     const std::string mismatch =
-        answerMismatch(request, out.line, journal_->answerBefore(original.caixa, original.sessao, original.row));
+        answerMismatch(request, line, journal_->answerBefore(original.caixa, original.sessao, original.row));
     if (mismatch.empty()) {
-      journal_->finish(original.row, estado::kRespondida, out.line, "");
+      journal_->finish(original.row, estado::kRespondida, line, "");
       metrics_.countExchange(original.funcao, "recuperada");
-      if (original.funcao == "EnviarDadosVenda" && outcomeOfLine(out.line) == Outcome::Answered)
+      if (original.funcao == "EnviarDadosVenda" && outcomeOfLine(line) == Outcome::Answered)
         activity_.saleAccepted(nowMilliseconds());
-      return answerReply(200, original.funcao, out.line, original.sessao, "");
+      return answerReply(200, original.funcao, line, original.sessao, "");
     }
     const std::string erro = "a requisição não foi registrada pelo equipamento (" + mismatch +
                              "); envie-a de novo com outro id_requisicao";
@@ -471,8 +490,9 @@ HubReply Hub::recover(const JournalEntry& original, const HubRequest& request, c
   }
   if (answerField(out.line, 1) == kSessaoInexistente) {
     const std::string erro = "a requisição não chegou ao equipamento (sessão " +
-                             std::to_string(original.sessao) +
-                             " desconhecida); envie-a de novo com outro id_requisicao";
+                             std::to_string(original.sessao) + " desconhecida" +
+                             (fiscal ? ", e a última sessão fiscal é outra" : "") +
+                             "); envie-a de novo com outro id_requisicao";
     journal_->finish(original.row, estado::kRespondida, std::string(), erro);
     metrics_.countExchange(original.funcao, "nao_recebida");
     return answerReply(200, original.funcao, "", original.sessao, erro);
