@@ -38,20 +38,6 @@ struct LineBuilder {
   }
 };
 
-struct EchoOracle {
-  bool recognisable = true;
-  void number(int32_t& n) {
-    if (n < 0) recognisable = false;
-  }
-  void text(std::string& s) { onText(s); }
-  void configuration(tivaxfuzz::M::EnvioConfigurarInterfaceDeRede& m) {
-    onText(m.getDadosConfiguracao());
-  }
-  void onText(const std::string& s) {
-    if (s.find('|') != std::string::npos) recognisable = false;
-  }
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
