@@ -143,7 +143,7 @@ TEST_F(Wire, LateLineWhoseCodeIsTheSessionIsPassedOver) {
 TEST_F(Wire, SessionQueryPassesOverAThirdSessionsLine) {
   const std::string stored = "000043|06000|0000|Emitido com sucesso|0||QmFzZQ==";
   for (const bool oneRead : {false, true}) {
-    device().setScript([&stored, oneRead](const std::string&) {
+    device().setScript([stored, oneRead](const std::string&) {
       const std::string stale = "000005|08000|SAT em operação||\n";
       if (oneRead) {
         device().send(stale + stored + "\n");
@@ -207,11 +207,13 @@ TEST_F(Wire, TheTailOfAnAbandonedAnswerDoesNotSpoilTheNextCall) {
 
   // Half an answer, then the deadline; the rest trickles in after the call
   // has given up.
-  std::atomic<bool> gaveUp{false};
-  device().setScript([&gaveUp](const std::string& request) {
+  // Shared with the device's thread, which outlives this scope's locals in
+  // no way a race detector can see (the terminal orders them).
+  const auto gaveUp = std::make_shared<std::atomic<bool>>(false);
+  device().setScript([gaveUp](const std::string& request) {
     if (request.rfind("10|000082|", 0) != 0) return device().send(ScriptedDevice::defaultAnswer(request));
     device().send("000082|14000|Software ");
-    waitFor(gaveUp);
+    waitFor(*gaveUp);
     for (const char* piece : {"Atua", "liza", "do c", "om S", "ucesso||\n"}) {
       std::this_thread::sleep_for(std::chrono::milliseconds(40));
       device().send(piece);
@@ -222,7 +224,7 @@ TEST_F(Wire, TheTailOfAnAbandonedAnswerDoesNotSpoilTheNextCall) {
     const Ended cut = boundedCall([] { return AtualizarSoftwareSAT(82, kCode); });
     EXPECT_EQ(cut.reason.rfind("tempo esgotado: ", 0), 0u) << cut.reason;
   }
-  gaveUp = true;
+  *gaveUp = true;
   const Ended after = boundedCall([] { return AtualizarSoftwareSAT(83, kCode); });
   EXPECT_EQ(after.result, "000083|14000|ok||") << after.reason;
 }
