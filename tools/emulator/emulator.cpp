@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +17,7 @@
 
 #include "line_framer.h"
 #include "pseudo_terminal.h"
+#include "request_line.h"
 #include "sat_device.h"
 #include "transmission.h"
 
@@ -24,18 +26,6 @@ namespace tivaxemu {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-const struct {
-  std::int32_t first;
-  Fault fault;
-} kFaultRanges[] = {
-    {kEchoSessions, kEcho},         {kCrLfSessions, kCrLf},       {kSplitSessions, kSplit},
-    {kDelaySessions, kDelay},       {kSilenceSessions, kSilence}, {kHangUpSessions, kHangUp},
-    {kGarbageSessions, kGarbage},   {kOversizeSessions, kOversize},
-    {kOtherSessionSessions, kOtherSession}, {kEchoThenSilenceSessions, kEchoThenSilence},
-    {kEchoLargeSessions, kEchoLarge},       {kLateAnswerSessions, kLateAnswer},
-    {kBlankLineSessions, kBlankLine},       {kBlankCrLfSessions, kBlankCrLf},
-};
 
 const std::size_t kReadChunk = 64 * 1024;
 
@@ -53,17 +43,55 @@ DeviceSettings deviceSettings(const Options& options) {
 
 }  // namespace
 
+const NamedFault kNamedFaults[14] = {
+    {kEcho, "eco", "eco", kEchoSessions},
+    {kCrLf, "crlf", "CR LF", kCrLfSessions},
+    {kSplit, "pedacos", "em pedaços", kSplitSessions},
+    {kDelay, "atraso", "atraso", kDelaySessions},
+    {kSilence, "silencio", "silêncio", kSilenceSessions},
+    {kHangUp, "desligamento", "desligamento", kHangUpSessions},
+    {kGarbage, "lixo", "lixo", kGarbageSessions},
+    {kOversize, "enorme", "resposta de 3 MiB", kOversizeSessions},
+    {kOtherSession, "outra-sessao", "outra sessão", kOtherSessionSessions},
+    {kEchoThenSilence, "eco-silencio", "eco e silêncio", kEchoThenSilenceSessions},
+    {kEchoLarge, "eco-grande", "eco e resposta grande", kEchoLargeSessions},
+    {kLateAnswer, "retida", "retida até o pedido seguinte", kLateAnswerSessions},
+    {kBlankLine, "lf-antes", "LF sozinho antes", kBlankLineSessions},
+    {kBlankCrLf, "crlf-antes", "CR LF sozinho antes", kBlankCrLfSessions},
+};
+
 Faults faultsForSession(std::int32_t session) {
-  for (const auto& range : kFaultRanges)
-    if (session >= range.first && session - range.first < kFaultRangeSize) return range.fault;
+  for (const NamedFault& f : kNamedFaults)
+    if (session >= f.sessions && session - f.sessions < kFaultRangeSize) return f.fault;
   return kNoFault;
+}
+
+bool parseCountedFault(const std::string& text, CountedFault& counted, std::string& error) {
+  const std::size_t colon = text.find(':');
+  const std::string name = text.substr(0, colon);
+  counted = CountedFault{kNoFault, 1};
+  for (const NamedFault& f : kNamedFaults)
+    if (name == f.name) counted.fault = f.fault;
+  if (counted.fault == kNoFault) {
+    error = "tipo de falha desconhecido: \"" + name + "\"; os tipos são";
+    for (const NamedFault& f : kNamedFaults) error += std::string(" ") + f.name;
+    return false;
+  }
+  if (colon != std::string::npos &&
+      (!parseInt(text.substr(colon + 1), counted.count) || counted.count < 1)) {
+    error = "número de chamadas inválido em \"" + text + "\" (use TIPO:N, com N de 1 em diante)";
+    return false;
+  }
+  return true;
 }
 
 struct Emulator::Impl {
   explicit Impl(Options o)
       : options(std::move(o)),
         device(deviceSettings(options), options.clock),
-        framer(options.maxRequestBytes) {}
+        framer(options.maxRequestBytes) {
+    nextFaults = options.nextFaults;
+  }
 
   void serve();
   // False when the terminal fails to read.
@@ -86,6 +114,7 @@ struct Emulator::Impl {
   std::string last;
   std::uint64_t hangUpCount = 0;
   std::string currentPath;
+  std::vector<CountedFault> nextFaults;  // the counts left
 
   // The serving thread's own (and stop()'s once it has joined).
   std::unique_ptr<PseudoTerminal> terminal;
@@ -173,14 +202,21 @@ void Emulator::Impl::tell(Traffic traffic, const std::string& line, Faults fault
 void Emulator::Impl::answer(const LineFramer::Line& line) {
   tell(Traffic::Request, line.text, kNoFault);
   SatDevice::Answer reply;
+  Faults faults = options.faults;
   {
     std::lock_guard<std::mutex> lock(mutex);
     ++requests;
     last = line.text;
     reply = device.handle(line.text, line.truncated);
+    if (!reply.answered) return;
+    // Each counted fault takes this answer off its count.
+    for (CountedFault& next : nextFaults) faults |= next.fault;
+    for (CountedFault& next : nextFaults) --next.count;
+    nextFaults.erase(std::remove_if(nextFaults.begin(), nextFaults.end(),
+                                    [](const CountedFault& next) { return next.count <= 0; }),
+                     nextFaults.end());
   }
-  if (!reply.answered) return;
-  const Faults faults = options.faults | faultsForSession(reply.session);
+  faults |= faultsForSession(reply.session);
   tell(Traffic::Answer, reply.line, faults);
   if (!reply.note.empty()) tell(Traffic::Reason, reply.note, kNoFault);
   std::vector<Piece> pieces =
@@ -369,6 +405,16 @@ bool Emulator::blocked() const {
 
 bool Emulator::control(const std::string& command, std::string& outcome) {
   std::lock_guard<std::mutex> lock(impl->mutex);
+  if (command.compare(0, 6, "falha ") == 0) {
+    CountedFault counted;
+    if (!parseCountedFault(command.substr(6), counted, outcome)) return false;
+    impl->nextFaults.push_back(counted);
+    const std::string name = command.substr(6, command.find(':') - 6);
+    outcome = "falha " + name + (counted.count == 1 ? " na próxima chamada"
+                                                    : " nas próximas " + std::to_string(counted.count) +
+                                                          " chamadas");
+    return true;
+  }
   return impl->device.control(command, outcome);
 }
 

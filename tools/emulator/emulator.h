@@ -85,6 +85,24 @@ constexpr std::int32_t kBlankCrLfSessions = 9001300;
 // The fault that a session number selects (kNoFault outside the ranges).
 Faults faultsForSession(std::int32_t session);
 
+// Each fault by its name on the command line (`--falha eco`) and in the
+// traffic report ("eco"), with the first session of its range.
+struct NamedFault {
+  Fault fault;
+  const char* name;   // short, ASCII: what --falha and `controle falha` take
+  const char* words;  // what the --verbose report shows
+  std::int32_t sessions;
+};
+extern const NamedFault kNamedFaults[14];
+
+// A fault for the next requests, as "TIPO" or "TIPO:N" (N >= 1, default 1).
+struct CountedFault {
+  Faults fault = kNoFault;
+  int count = 0;  // answered requests left
+};
+// False with the reason in Portuguese when TIPO is unknown or N is bad.
+bool parseCountedFault(const std::string& text, CountedFault& counted, std::string& error);
+
 // What the emulator reports to Options::observer: a request, an answer,
 // and why a refusal was given (the rule and element; told after the answer).
 enum class Traffic { Request, Answer, Reason };
@@ -105,6 +123,9 @@ struct Options {
   std::string linkPath;
   // Faults applied to every request, on top of the session ranges.
   Faults faults = kNoFault;
+  // Faults for the next answered requests only, each for its count; they
+  // add to each other and to the above.
+  std::vector<CountedFault> nextFaults;
   // The device's clock (seconds since the epoch); empty: the system clock.
   std::function<std::time_t()> clock;
   // Longest request line kept; the rest of a longer line is discarded and
@@ -152,7 +173,8 @@ class Emulator {
   // The device's state.
   std::string activationCode() const;
   bool blocked() const;
-  // A change from outside (SatDevice::control); the outcome in Portuguese.
+  // A change from outside (SatDevice::control), or "falha TIPO[:N]" (a
+  // fault for the next N answered requests); the outcome in Portuguese.
   bool control(const std::string& command, std::string& outcome);
   // The device's state as JSON, codes masked.
   std::string stateJson() const;

@@ -35,6 +35,10 @@ const char kUsage[] =
     "  --crlf           termina cada resposta com CR LF\n"
     "  --split          envia cada resposta em três pedaços, com 50 ms entre eles\n"
     "  --delay          responde a cada pedido com 1,5 s de atraso\n"
+    "  --falha TIPO[:N] a falha TIPO nas próximas N chamadas (padrão 1); depois\n"
+    "                   o SAT volta a responder normalmente. Repetível: as\n"
+    "                   falhas se somam, cada uma com a sua contagem. Também\n"
+    "                   com `controle --link CAMINHO falha TIPO[:N]`\n"
     "  --verbose        mostra na saída de erros cada pedido (\"<- \") e cada\n"
     "                   resposta (\"-> \"), uma linha cada, com os códigos de\n"
     "                   ativação e de emergência como ******** e os campos de\n"
@@ -42,13 +46,9 @@ const char kUsage[] =
     "  --version        mostra a versão\n"
     "  -h, --help       mostra esta ajuda\n"
     "\n"
-    "Os números de sessão 9000000-9001399 escolhem uma falha por pedido:\n"
-    "  90000xx eco, 90001xx CR LF, 90002xx resposta em pedaços, 90003xx atraso,\n"
-    "  90004xx silêncio, 90005xx desligamento no meio da resposta, 90006xx lixo,\n"
-    "  90007xx resposta de 3 MiB, 90008xx resposta para a sessão + 1,\n"
-    "  90009xx eco e depois silêncio, 90010xx eco e uma resposta de 1,5 MiB,\n"
-    "  90011xx resposta retida até o pedido seguinte, 90012xx LF sozinho antes,\n"
-    "  90013xx CR LF sozinho antes.\n"
+    "Falhas (TIPO, e as sessões que também a escolhem, pedido a pedido):\n";
+
+const char kUsageEnd[] =
     "\n";
 
 const struct {
@@ -80,6 +80,10 @@ int parse(int argc, char** argv, tivaxemu::Options& options) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      for (const tivaxemu::NamedFault& f : tivaxemu::kNamedFaults)
+        std::printf("  %-13s %d-%d  %s\n", f.name, f.sessions,
+                    f.sessions + tivaxemu::kFaultRangeSize - 1, f.words);
+      std::fputs(kUsageEnd, stdout);
       std::fputs(tivaxemu::kDeviceUsage, stdout);
       return -1;
     }
@@ -89,6 +93,18 @@ int parse(int argc, char** argv, tivaxemu::Options& options) {
     }
     if (arg == "--verbose") {
       options.observer = report;
+      continue;
+    }
+    if (arg == "--falha") {
+      tivaxemu::CountedFault counted;
+      std::string error;
+      if (i + 1 >= argc || !tivaxemu::parseCountedFault(argv[i + 1], counted, error)) {
+        std::fprintf(stderr, "tivax-emulator: --falha: %s\n",
+                     i + 1 >= argc ? "falta o TIPO[:N]" : error.c_str());
+        return 2;
+      }
+      options.nextFaults.push_back(counted);
+      ++i;
       continue;
     }
     if (arg == "--link" || arg == "--codigo") {

@@ -33,26 +33,6 @@ const char* const kParameterRoles[kSatFunctionCount] = {
     "S",     // ConsultarUltimaSessaoFiscal
 };
 
-const struct {
-  Fault fault;
-  const char* name;
-} kFaultNames[] = {
-    {kEcho, "eco"},
-    {kCrLf, "CR LF"},
-    {kSplit, "em pedaços"},
-    {kDelay, "atraso"},
-    {kSilence, "silêncio"},
-    {kHangUp, "desligamento"},
-    {kGarbage, "lixo"},
-    {kOversize, "resposta de 3 MiB"},
-    {kOtherSession, "outra sessão"},
-    {kEchoThenSilence, "eco e silêncio"},
-    {kEchoLarge, "eco e resposta grande"},
-    {kLateAnswer, "retida até o pedido seguinte"},
-    {kBlankLine, "LF sozinho antes"},
-    {kBlankCrLf, "CR LF sozinho antes"},
-};
-
 bool continuationByte(char c) { return (static_cast<unsigned char>(c) & 0xc0) == 0x80; }
 
 std::string joined(const std::vector<std::string>& fields) {
@@ -97,10 +77,10 @@ std::string reportedAnswer(const std::string& line) {
 
 std::string faultNames(Faults faults) {
   std::string names;
-  for (const auto& entry : kFaultNames) {
+  for (const NamedFault& entry : kNamedFaults) {
     if (!(faults & entry.fault)) continue;
     if (!names.empty()) names += ", ";
-    names += entry.name;
+    names += entry.words;
   }
   return names;
 }
