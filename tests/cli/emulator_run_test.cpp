@@ -123,6 +123,26 @@ TEST(CliAgainstEmulator, ExitStatusFollowsTheResultCode) {
   }
 }
 
+// A fault named on the emulator's side reaches a call the tool makes with an
+// ordinary session number: here an echo, which the library reads past.
+TEST(CliAgainstEmulator, ANamedFaultReachesTheToolsNextCall) {
+  std::vector<tivaxemu::Faults> answers;  // written on the serving thread, read after stop()
+  tivaxemu::Options options;
+  options.nextFaults = {{tivaxemu::kEcho, 1}};
+  options.observer = [&answers](tivaxemu::Traffic traffic, const std::string&, tivaxemu::Faults f) {
+    if (traffic == tivaxemu::Traffic::Answer) answers.push_back(f);
+  };
+  tivaxemu::Emulator device(options);
+  std::string error;
+  ASSERT_TRUE(device.start(&error)) << error;
+  const Outcome result = runTool({"--porta", device.portPath(), "--sessao", "321", "consultar-sat"});
+  device.stop();
+  EXPECT_EQ(result.status, kSuccess) << result.err;
+  EXPECT_EQ(result.out.rfind("000321|08000|", 0), 0u) << result.out;
+  ASSERT_FALSE(answers.empty());
+  EXPECT_EQ(answers.back(), tivaxemu::kEcho);
+}
+
 // A port that does not open is told once, with the library's reason, and
 // no SAT call follows (which would only fail the same way).
 TEST(CliAgainstEmulator, UnreachablePortIsReportedWithItsReason) {
