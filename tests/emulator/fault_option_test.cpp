@@ -120,6 +120,8 @@ TEST(FaultByName, ControlGivesEachFaultToTheNextAnswerOnly) {
   EXPECT_FALSE(emulator.control("falha voar", outcome));
   EXPECT_NE(outcome.find("tipo de falha desconhecido"), std::string::npos) << outcome;
   EXPECT_FALSE(emulator.control("falha eco:0", outcome));
+  EXPECT_FALSE(emulator.control("falha", outcome));
+  EXPECT_NE(outcome.find("tipo de falha desconhecido"), std::string::npos) << outcome;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(answered(), tivaxemu::kDelay) << i;
   EXPECT_EQ(answered(), tivaxemu::kNoFault);
   emulator.stop();

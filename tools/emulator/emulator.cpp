@@ -210,8 +210,10 @@ void Emulator::Impl::answer(const LineFramer::Line& line) {
     reply = device.handle(line.text, line.truncated);
     if (!reply.answered) return;
     // Each counted fault takes this answer off its count.
-    for (CountedFault& next : nextFaults) faults |= next.fault;
-    for (CountedFault& next : nextFaults) --next.count;
+    for (CountedFault& next : nextFaults) {
+      faults |= next.fault;
+      --next.count;
+    }
     nextFaults.erase(std::remove_if(nextFaults.begin(), nextFaults.end(),
                                     [](const CountedFault& next) { return next.count <= 0; }),
                      nextFaults.end());
@@ -405,11 +407,12 @@ bool Emulator::blocked() const {
 
 bool Emulator::control(const std::string& command, std::string& outcome) {
   std::lock_guard<std::mutex> lock(impl->mutex);
-  if (command.compare(0, 6, "falha ") == 0) {
+  if (command == "falha" || command.compare(0, 6, "falha ") == 0) {
+    const std::string argument = command.size() > 6 ? command.substr(6) : std::string();
     CountedFault counted;
-    if (!parseCountedFault(command.substr(6), counted, outcome)) return false;
+    if (!parseCountedFault(argument, counted, outcome)) return false;
     impl->nextFaults.push_back(counted);
-    const std::string name = command.substr(6, command.find(':') - 6);
+    const std::string name = argument.substr(0, argument.find(':'));
     outcome = "falha " + name + (counted.count == 1 ? " na próxima chamada"
                                                     : " nas próximas " + std::to_string(counted.count) +
                                                           " chamadas");
