@@ -283,12 +283,12 @@ TIVAX_API char *ConsultarUltimaSessaoFiscal(int numeroSessao,
 /* ---- C++ only -------------------------------------------------------- */
 
 /* Returns 1 when the device reports itself blocked, or cannot tell (no
- * answer, another result code, an unreadable state field); 0 when its
- * operational status says it is unblocked. Asks with a fixed probe code
- * first; a device that refuses that code (10001) is asked again with
- * codigoDeAtivacao, and that answer decides. The session numbers are
- * random, from a generator of the library's own: the application's rand()
- * sequence is left alone. */
+ * answer, another result code, an unreadable state field, a NULL or wrong
+ * codigoDeAtivacao); 0 when its operational status says it is unblocked.
+ * Asks once, with codigoDeAtivacao: never with a code of the library's
+ * own, since a device counts every wrong code toward its lock-out. The
+ * session number is random, from a generator of the library's own: the
+ * application's rand() sequence is left alone. */
 TIVAX_API int consultaBloqueio(const char *codigoDeAtivacao);
 
 /* A new invalid result (""), to be released with DesalocarString(). */

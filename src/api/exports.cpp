@@ -257,7 +257,6 @@ int randomSession() {
   return session;
 }
 
-const char kProbeActivationCode[] = "13572468";
 const size_t kStatusFieldCount = 28;
 
 // The operational status says unblocked only as a success (10000) whose
@@ -545,15 +544,12 @@ TIVAX_API char* ConsultarUltimaSessaoFiscal(int numeroSessao, const char* codigo
 
 }  // extern "C"
 
-// Probes the operational status with a fixed activation code first: a
-// device that answers "invalid code" (10001) to the probe is asked again
-// with the caller's code, and that answer is judged instead.
-// The thread's last error is that of the status query it made last.
+// The thread's last error is that of its status query.
 TIVAX_API int consultaBloqueio(const char* codigoDeAtivacao) {
   try {
-    const std::string status =
-        takeString(ConsultarStatusOperacional(randomSession(), kProbeActivationCode));
-    if (splitFields(status, 2)[1] != "10001") return blockedByStatus(status);
+    // One query with the caller's own code: a device counts every wrong
+    // code toward its lock-out, so a probe with a code of the library's own
+    // would block it after a few calls.
     return blockedByStatus(takeString(ConsultarStatusOperacional(randomSession(), codigoDeAtivacao)));
   } catch (...) {
     return 1;

@@ -147,26 +147,16 @@ TEST_F(Functions, SessionQueriesReturnAnotherSessionsWholeLine) {
             "000404|19003|Nenhuma sessão fiscal registrada||");
 }
 
-// consultaBloqueio reads the state from the answer to its probe code, or,
-// when the device refuses that code, from the answer to the caller's.
-TEST_F(Functions, ConsultaBloqueioFollowsTheDevicesState) {
-  const char probe[] = "13572468";
-  ASSERT_EQ(fieldsOf(take(TrocarCodigoDeAtivacao(501, kCode, 1, probe, probe)))[1], "18000");
-  EXPECT_EQ(consultaBloqueio(probe), 0);
-  ASSERT_EQ(fieldsOf(take(BloquearSAT(502, probe)))[1], "16000");
-  EXPECT_EQ(consultaBloqueio(probe), 1);
-  ASSERT_EQ(fieldsOf(take(DesbloquearSAT(503, probe)))[1], "17000");
-  EXPECT_EQ(consultaBloqueio(probe), 0);
-}
-
-TEST_F(Functions, ConsultaBloqueioAsksAgainWithTheCallersCodeWhenTheProbeIsRefused) {
+// consultaBloqueio reads the state from one status query with the caller's
+// code: a device that counts wrong codes never sees one from it.
+TEST_F(Functions, ConsultaBloqueioAsksOnceWithTheCallersCode) {
   for (const bool blocked : {false, true}) {
     if (blocked) {
       ASSERT_EQ(fieldsOf(take(BloquearSAT(505, kCode)))[1], "16000");
     }
     const std::uint64_t before = device().requestCount();
     EXPECT_EQ(consultaBloqueio(kCode), blocked ? 1 : 0);
-    EXPECT_EQ(device().requestCount(), before + 2);
+    EXPECT_EQ(device().requestCount(), before + 1);
     const std::vector<std::string> last = fieldsOf(device().lastRequest());
     ASSERT_EQ(last.size(), 3u);
     EXPECT_EQ(last[0], "6");

@@ -34,8 +34,8 @@ DeviceSettings deviceSettings(const Options& options) {
   settings.activationCode = options.activationCode;
   settings.emergencyCode = options.emergencyCode;
   settings.statePath = options.statePath;
-  // The built-in device never locks itself unless asked to: the library's
-  // consultaBloqueio probes with a wrong code.
+  // The built-in device never locks itself unless asked to: tests and
+  // demos try wrong codes on purpose.
   settings.maxWrongCodes =
       options.maxWrongCodes > 0 ? options.maxWrongCodes : options.statePath.empty() ? 0 : 3;
   return settings;

@@ -39,7 +39,7 @@ enum Fault : Faults {
 
 // Session numbers that pick a fault. They have seven digits: the standard's
 // session numbers have six, so an application never meets these ranges, and
-// neither do the random probes of the library's consultaBloqueio (below
+// neither does the random session of the library's consultaBloqueio (below
 // 999999).
 //
 //   sessions          fault          on the wire
