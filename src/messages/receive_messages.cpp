@@ -30,8 +30,8 @@ using Fields = std::vector<std::string_view>;
 // number and then every parameter of the request (request_fields.h).
 // Numeric parameters are compared as numbers (000123 is 123); text
 // parameters byte for byte with the value as it travelled, i.e. without the
-// line feeds the channel strips and the carriage returns dropped from every
-// received line. Comparing with the stored value instead would lose the
+// line feeds the channel strips and the carriage returns and NUL bytes
+// dropped from every received line. Comparing with the stored value instead would lose the
 // answer to any multi-line XML.
 
 // ---- The field layout of each function's answer ---------------------------
@@ -126,11 +126,11 @@ bool isNumber(std::string_view field) {
 int32_t toInt32(std::string_view digits) { return std::stoi(std::string(digits)); }
 
 // Whether `received` is `sent` as it reaches us after the round trip: with
-// every line feed and carriage return gone.
+// every line feed, carriage return and NUL byte gone.
 bool sameWithoutLineBreaks(std::string_view received, const std::string& sent) {
   std::size_t at = 0;
   for (char c : sent) {
-    if (c == '\n' || c == '\r') continue;
+    if (c == '\n' || c == '\r' || c == '\0') continue;
     if (at == received.size() || received[at] != c) return false;
     ++at;
   }

@@ -55,7 +55,7 @@ from typing import Callable, List, Optional, Sequence, Union
 
 __all__ = ["Tivax", "Resposta", "TivaxError", "Texto", "campos", "BIBLIOTECA_PADRAO", "__version__"]
 
-__version__ = "1.2.0"
+__version__ = "1.1.0"
 
 BIBLIOTECA_PADRAO = "libtivax.so.1"
 
