@@ -167,6 +167,7 @@ stage_valgrind() {
     log=$build/valgrind-$(basename "$program").log
     # The soak's short form: valgrind makes each call much slower.
     TIVAX_SOAK_CALLS=300 valgrind --error-exitcode=99 --leak-check=full \
+      --suppressions="$root/tests/valgrind.supp" \
       --errors-for-leak-kinds=definite --track-fds=yes --num-callers=30 \
       --log-file="$log" "$program" > "$log.out" 2>&1
     local rc=$? errors lost fds

@@ -466,10 +466,7 @@ ExchangeOutcome UnixCommChannel::exchange(ICommSendMessage& request,
     // since the last exchange (unplugged and plugged in again, say). The
     // link is opened again and the request goes out on it, as a call that
     // finds the link closed would do.
-    // value_or, not ==: the comparison then never reads the empty optional's
-    // payload, which memcheck takes for a jump on an uninitialised value.
-    if (stopped.value_or(ExchangeOutcome::Answered) == ExchangeOutcome::WriteFailed && written == 0 &&
-        port->fd < 0 &&
+    if (stopped == ExchangeOutcome::WriteFailed && written == 0 && port->fd < 0 &&
         !cancelRequested()) {
       if (Log::tracing()) Log::trace("reconnect", "the write failed: opening the port again");
       if (openAndSetUp(*port, true)) {
