@@ -89,6 +89,9 @@ class serial_port {
   // A request was cut short after its first byte: the device holds part of
   // a line, which a line feed ends before the next request.
   bool partialRequest = false;
+  // Where an answer is read: reused by every exchange, so it keeps the
+  // size of the longest answer read so far (at most one answer's limit).
+  std::string incoming;
 
  private:
   unsigned openedInGeneration_ = 0;  // forkGeneration() at the open

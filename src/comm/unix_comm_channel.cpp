@@ -23,6 +23,7 @@ namespace {
 
 constexpr long kQuietPauseMs = 10;          // before discarding stale input for a send
 constexpr size_t kWritePiece = 65536;        // bytes per write call
+constexpr size_t kWriteTail = 4096;          // written with the line feed
 constexpr size_t kReadPiece = 65536;         // bytes per read call
 // The most one line of an answer may hold: a read that takes it past this
 // ends the exchange. Lines already handed over (an echo, other sessions'
@@ -69,9 +70,11 @@ double msBetween(Deadline::Clock::time_point from, Deadline::Clock::time_point t
   return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
-std::string frameRequest(std::string text) {
+// The request's text without line feeds: the one that ends it is written
+// after it (see writeLine), so that a large request is never copied whole
+// for the sake of one byte.
+std::string requestText(std::string text) {
   text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
-  text.push_back('\n');
   return text;
 }
 
@@ -101,21 +104,32 @@ Failure takeTurn(serial_port& port) {
   return std::nullopt;
 }
 
-// The device may not take bytes as fast as they come: once the output
-// queue is full, each write waits for room. Each stall is bounded like a
-// wait for an answer. `written` counts what went out.
-Failure writeLine(serial_port& port, const std::string& line, size_t& written) {
+// Writes `text` and the line feed that ends it. The device may not take
+// bytes as fast as they come: once the output queue is full, each write
+// waits for room. Each stall is bounded like a wait for an answer.
+// `written` counts what went out, the line feed included.
+Failure writeLine(serial_port& port, const std::string& text, size_t& written) {
+  // The last bytes go out together with the line feed, from a small copy:
+  // a short request leaves in one write, a long one is written from where
+  // it lies.
+  const size_t tailSize = std::min(text.size(), kWriteTail);
+  std::string tail(text, text.size() - tailSize);
+  tail.push_back('\n');
+  const size_t headSize = text.size() - tailSize;
+  const size_t lineSize = headSize + tail.size();
   written = 0;
   bool queueFull = false;
-  while (written < line.size()) {
+  while (written < lineSize) {
     if (queueFull) {
       const WaitEnd room = port.waitWritable(Deadline::in(answerTimeout()));
       if (room != WaitEnd::Ready)
         return failureOf(room, ExchangeOutcome::TimedOut,
                          timedOut(port, "o equipamento não aceitou o pedido"));
     }
-    const size_t piece = std::min(kWritePiece, line.size() - written);
-    const ssize_t count = port.writeSome(line.data() + written, piece);
+    const bool inHead = written < headSize;
+    const char* const from = inHead ? text.data() + written : tail.data() + (written - headSize);
+    const size_t piece = std::min(kWritePiece, (inHead ? headSize : lineSize) - written);
+    const ssize_t count = port.writeSome(from, piece);
     if (count >= 0) {
       written += static_cast<size_t>(count);
       queueFull = static_cast<size_t>(count) < piece;
@@ -138,7 +152,7 @@ Failure writeLine(serial_port& port, const std::string& line, size_t& written) {
     port.closePort();
     break;
   }
-  if (written == line.size()) return std::nullopt;
+  if (written == lineSize) return std::nullopt;
   // Stopped short without an error of its own: the port was closed under it.
   if (Log::notedReason().kind != ReasonKind::WriteFailed)
     Log::noteReason(Reason(ReasonKind::WriteFailed).on(port.path).withError(EBADF));
@@ -179,7 +193,7 @@ bool endPartialRequest(serial_port& port) {
   if (!port.partialRequest) return false;
   port.partialRequest = false;
   size_t written = 0;
-  if (writeLine(port, "\n", written)) return false;
+  if (writeLine(port, std::string(), written)) return false;
   port.abandonedLine = true;  // the device's answer to the cut line
   if (Log::tracing()) Log::trace("send", "a line feed ends the request cut short before");
   return true;
@@ -194,11 +208,11 @@ Failure sendLine(serial_port& port, ICommSendMessage& message, size_t& written) 
     port.flushInput();
   else
     port.flushBoth();
-  const std::string line = frameRequest(message.pullMessageToSend());
+  const std::string text = requestText(message.pullMessageToSend());
   if (Log::tracing())
     Log::trace("send", Log::formatText("%s bytes=%zu", message.pullMessageToLog().c_str(),
-                                       line.size()));
-  const Failure failure = writeLine(port, line, written);
+                                       text.size() + 1));
+  const Failure failure = writeLine(port, text, written);
   // Stopped between the first byte and the last: the device holds part of it.
   if (failure && written > 0 && port.fd >= 0) port.partialRequest = true;
   return failure;
@@ -267,7 +281,12 @@ ExchangeOutcome readAnswer(serial_port& port, ICommReceiveMessage& message,
                            const Deadline& deadline) {
   ReceiveTrace traced(Log::tracing());
   std::vector<char> chunk(kReadPiece);
-  std::string line;       // read, not handed over: at most one unfinished line
+  // Read, not handed over: at most one unfinished line. Its storage is the
+  // port's, kept from one answer to the next, so that a long answer does
+  // not grow a fresh buffer (and fault its pages in) every time; messages
+  // read what they are handed and leave it there.
+  std::string& line = port.incoming;
+  line.clear();
 
   // Every way out but an answer: a line cut short is abandoned at the port.
   const auto ended = [&](ExchangeOutcome outcome) {

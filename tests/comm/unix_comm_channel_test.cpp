@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -109,6 +110,11 @@ TEST_F(ChannelOverPty, RequestIsSentAsOneLineWithItsLineFeedsRemoved) {
       {"cr\r\nkept\r", "cr\rkept\r\n"},
       {std::string("nul\0byte", 8), std::string("nul\0byte\n", 9)},
       {big, bigOnWire},
+      // The last bytes leave with the line feed: a request as long as that
+      // tail, one byte longer, and one a whole write piece past it.
+      {std::string(4096, 't'), std::string(4096, 't') + "\n"},
+      {std::string(4097, 'u'), std::string(4097, 'u') + "\n"},
+      {std::string(65536 + 4096, 'v'), std::string(65536 + 4096, 'v') + "\n"},
   };
   for (const Case& c : cases) {
     recorder.clear();
@@ -279,6 +285,42 @@ TEST_F(ChannelOverPty, AnswerSizeIsCapped) {
       EXPECT_TRUE(response.received.empty());
     }
   }
+}
+
+// A device that never stops sending lines that are not the answer: the
+// deadline is looked at before every read, not only when the device falls
+// silent. The first handover outlasts the deadline while most of the flood
+// is still waiting in the terminal; the channel must stop there rather than
+// read on until the terminal runs dry.
+TEST_F(ChannelOverPty, LinesThatAreNotTheAnswerDoNotOutlastTheDeadline) {
+  struct NeverAnswered : ICommReceiveMessage {
+    void pushReceivedMessage(std::string&) override {
+      if (++handovers == 1) std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    }
+    bool blockingRead() const override { return true; }
+    bool answerPending() const override { return true; }
+    int handovers = 0;
+  };
+  struct Deadline20ms {
+    Deadline20ms() { setAnswerTimeout(std::chrono::milliseconds(20)); }
+    ~Deadline20ms() { setAnswerTimeout(std::chrono::nanoseconds(0)); }
+  } deadline;
+  // As many lines as the terminal holds: several times what one read of
+  // it returns.
+  const std::string line = "000091|08000|SAT em operação||\n";
+  const int flags = fcntl(pty.master, F_GETFL);
+  fcntl(pty.master, F_SETFL, flags | O_NONBLOCK);
+  size_t queued = 0;
+  while (write(pty.master, line.data(), line.size()) == static_cast<ssize_t>(line.size()))
+    queued += line.size();
+  fcntl(pty.master, F_SETFL, flags);
+  ASSERT_GT(queued, 8192u);
+  NeverAnswered response;
+  Log::noteReason(Log::Reason());
+  EXPECT_FALSE(channel->receiveFromChannel(response));
+  EXPECT_EQ(response.handovers, 1);
+  EXPECT_EQ(Log::notedReason().kind, Log::ReasonKind::TimedOut)
+      << Log::renderReason(Log::notedReason());
 }
 
 // The device hangs up: whether the read or the read mode meets it first
