@@ -256,6 +256,16 @@ class ReceiveTrace {
   Deadline::Clock::time_point start_{}, first_{};
 };
 
+// Appends to the answer being read, whose storage is kept between
+// exchanges: it grows as a string does, but not past one answer's limit
+// for the sake of growing.
+void appendKept(std::string& line, const char* data, size_t size) {
+  const size_t needed = line.size() + size;
+  if (needed > line.capacity())
+    line.reserve(std::max(needed, std::min(2 * line.capacity(), kAnswerLimit)));
+  line.append(data, size);
+}
+
 // A hang-up seen while the read mode is applied (the terminal refuses its
 // settings with EIO once the device is gone) is a lost link, not a refusal.
 ExchangeOutcome readModeFailed(const serial_port& port, int err) {
@@ -372,11 +382,11 @@ ExchangeOutcome readAnswer(serial_port& port, ICommReceiveMessage& message,
                               .counting(static_cast<long long>(line.size() + toFirstFeed),
                                         static_cast<long long>(kAnswerLimit))));
     if (lastFeed == nullptr) {
-      line.append(data, got);
+      appendKept(line, data, got);
       continue;
     }
     const size_t complete = static_cast<size_t>(static_cast<const char*>(lastFeed) - data) + 1;
-    line.append(data, complete);
+    appendKept(line, data, complete);
     // A lone line end (LF, or CR LF) is not an answer yet; the line that
     // follows it is, and it stays in front of that line.
     if (!onlyLineEnds(line)) {
@@ -389,7 +399,7 @@ ExchangeOutcome readAnswer(serial_port& port, ICommReceiveMessage& message,
       }
       line.clear();
     }
-    line.append(data + complete, got - complete);
+    appendKept(line, data + complete, got - complete);
   }
 }
 }  // namespace
